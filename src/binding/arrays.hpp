@@ -1,0 +1,79 @@
+#pragma once
+// Arguments examined as NumPy arrays through the buffer protocol, and the
+// borrows a call holds on them.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "py.hpp"
+
+namespace quorbel::binding {
+
+// Element types an argument can have.
+enum class Elem : std::uint8_t { none, f64, f32, boolean, u64 };
+
+// Looks up numpy.ndarray once; arrays are recognised by an isinstance test.
+bool init_ndarray_type();
+
+// One argument. Examined on first use; its buffer is held until destruction,
+// so every attempt of a call sees the same view without asking NumPy again.
+class ArrayArg {
+ public:
+  ArrayArg() = default;
+  explicit ArrayArg(PyObject* o) : obj_(o) { Py_XINCREF(o); }
+  ArrayArg(const ArrayArg&) = delete;
+  ArrayArg& operator=(const ArrayArg&) = delete;
+  ArrayArg(ArrayArg&& other) noexcept;
+  ArrayArg& operator=(ArrayArg&& other) noexcept;
+  ~ArrayArg();
+
+  PyObject* object() const { return obj_; }
+  // none unless the object is a one-dimensional ndarray of a native type.
+  Elem elem();
+  bool readonly() const { return view_.readonly != 0; }
+  std::size_t size() const { return static_cast<std::size_t>(view_.shape[0]); }
+  // Contiguous with unit stride and aligned for its element type, so that it
+  // can be handed to the library as a plain span.
+  bool usable() const;
+  void* data() const { return size() == 0 ? nullptr : view_.buf; }
+  // The bytes its elements occupy, [lo, hi); empty for a zero-length array.
+  std::uintptr_t lo() const;
+  std::uintptr_t hi() const;
+
+ private:
+  PyObject* obj_ = nullptr;
+  bool examined_ = false;
+  bool held_ = false;
+  Elem elem_ = Elem::none;
+  Py_buffer view_{};
+};
+
+// The borrows of one call: results exclusive, inputs shared. A result may not
+// share memory with any other array of the call.
+class Borrows {
+ public:
+  struct Label {
+    const char* name;
+    std::ptrdiff_t item;  // index in a list batch, or -1
+  };
+
+  // Refuses (with a Python exception) a result that is not writeable, and,
+  // when `check_now`, any overlap with what is already borrowed.
+  bool take(const ArrayArg& a, bool result, Label label, bool check_now = true);
+  // Checks every borrow against every other; false with a Python exception.
+  bool check();
+  void clear() { taken_.clear(); }
+  void reserve(std::size_t n) { taken_.reserve(n); }
+
+ private:
+  struct Borrow {
+    std::uintptr_t lo, hi;
+    bool result;
+    Label label;
+  };
+  std::vector<Borrow> taken_;
+};
+
+}  // namespace quorbel::binding
