@@ -10,6 +10,16 @@ namespace quorbel::binding {
 namespace {
 
 PyObject* ndarray_type = nullptr;
+PyObject* dtype_attr = nullptr;
+
+// The dtype objects NumPy uses for native float64, float32, bool and uint64
+// arrays. Recognising them by identity spares asking NumPy for a format
+// string, which costs more than the rest of a small call.
+struct KnownDtype {
+  PyObject* dtype;
+  Elem elem;
+};
+KnownDtype known_dtypes[5];
 
 bool is_ndarray(PyObject* o) {
   PyTypeObject* type = Py_TYPE(o);
@@ -52,9 +62,22 @@ std::string describe(const Borrows::Label& label) {
 
 bool init_ndarray_type() {
   if (ndarray_type) return true;
+  // Everything looked up here is kept for the life of the process.
   Ref numpy(PyImport_ImportModule("numpy"));
   if (!numpy) return false;
-  ndarray_type = PyObject_GetAttrString(numpy.get(), "ndarray");  // kept for the process
+  Ref dtype_type(PyObject_GetAttrString(numpy.get(), "dtype"));
+  if (!dtype_type) return false;
+  const std::pair<const char*, Elem> natives[] = {
+      {"d", Elem::f64}, {"f", Elem::f32}, {"?", Elem::boolean}, {"L", Elem::u64}, {"Q", Elem::u64}};
+  std::size_t k = 0;
+  for (auto [code, elem] : natives) {
+    PyObject* dtype = PyObject_CallFunction(dtype_type.get(), "s", code);
+    if (!dtype) return false;
+    known_dtypes[k++] = {dtype, elem};
+  }
+  dtype_attr = PyUnicode_InternFromString("dtype");
+  if (!dtype_attr) return false;
+  ndarray_type = PyObject_GetAttrString(numpy.get(), "ndarray");
   return ndarray_type != nullptr;
 }
 
@@ -82,12 +105,23 @@ Elem ArrayArg::elem() {
   if (examined_) return elem_;
   examined_ = true;
   if (!obj_ || !is_ndarray(obj_)) return elem_;
-  if (PyObject_GetBuffer(obj_, &view_, PyBUF_RECORDS_RO) != 0) {
+  Elem known = Elem::none;
+  if (Ref dtype{PyObject_GetAttr(obj_, dtype_attr)}) {
+    for (const KnownDtype& d : known_dtypes)
+      if (dtype.get() == d.dtype) known = d.elem;
+  } else {
+    PyErr_Clear();
+  }
+  // Other dtype objects (a foreign byte order, metadata, ...) are judged by
+  // the buffer's format.
+  const int flags = known != Elem::none ? PyBUF_STRIDES : PyBUF_RECORDS_RO;
+  if (PyObject_GetBuffer(obj_, &view_, flags) != 0) {
     PyErr_Clear();  // a dtype NumPy cannot export is simply not an array we take
     return elem_;
   }
   held_ = true;
-  if (view_.ndim == 1) elem_ = parse_format(view_.format, view_.itemsize);
+  if (view_.ndim == 1)
+    elem_ = known != Elem::none ? known : parse_format(view_.format, view_.itemsize);
   return elem_;
 }
 
@@ -116,24 +150,42 @@ bool Borrows::take(const ArrayArg& a, bool result, Label label, bool check_now) 
     raise(PyExc_ValueError, "result array " + describe(label) + " is not writeable");
     return false;
   }
-  if (a.lo() != a.hi()) taken_.push_back({a.lo(), a.hi(), result, label});
-  return !check_now || check();
+  if (a.lo() == a.hi()) return true;  // no memory, nothing to overlap
+  const Borrow b{a.lo(), a.hi(), result, label};
+  if (check_now) {
+    for (const Borrow* other = begin(); other != end(); ++other) {
+      if (conflict(*other, b)) {
+        refuse(*other, b);
+        return false;
+      }
+    }
+  }
+  if (count_ < kInline) {
+    small_[count_++] = b;
+    return true;
+  }
+  if (spill_.empty()) spill_.assign(small_, small_ + kInline);
+  spill_.push_back(b);
+  ++count_;
+  return true;
 }
 
-bool Borrows::check() {
+void Borrows::refuse(const Borrow& a, const Borrow& b) {
+  raise(PyExc_ValueError, describe(a.label) + " and " + describe(b.label) +
+                              " share memory; a result array may not overlap any other array");
+}
+
+bool Borrows::check() const {
   // Sweep in address order: a range overlaps an earlier one exactly when it
   // starts before the furthest end seen so far.
-  std::vector<Borrow> sorted = taken_;
+  std::vector<Borrow> sorted(begin(), end());
   std::sort(sorted.begin(), sorted.end(), [](const Borrow& a, const Borrow& b) { return a.lo < b.lo; });
   const Borrow* furthest = nullptr;
   const Borrow* furthest_result = nullptr;
   for (const Borrow& b : sorted) {
-    const Borrow* other = nullptr;
-    if (b.result && furthest && b.lo < furthest->hi) other = furthest;
-    if (!b.result && furthest_result && b.lo < furthest_result->hi) other = furthest_result;
-    if (other) {
-      raise(PyExc_ValueError, describe(other->label) + " and " + describe(b.label) +
-                                  " share memory; a result array may not overlap any other array");
+    const Borrow* other = b.result ? furthest : furthest_result;
+    if (other && b.lo < other->hi) {
+      refuse(*other, b);
       return false;
     }
     if (!furthest || b.hi > furthest->hi) furthest = &b;

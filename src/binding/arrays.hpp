@@ -60,12 +60,14 @@ class Borrows {
   };
 
   // Refuses (with a Python exception) a result that is not writeable, and,
-  // when `check_now`, any overlap with what is already borrowed.
+  // when `check_now`, an overlap with what is already borrowed.
   bool take(const ArrayArg& a, bool result, Label label, bool check_now = true);
   // Checks every borrow against every other; false with a Python exception.
-  bool check();
-  void clear() { taken_.clear(); }
-  void reserve(std::size_t n) { taken_.reserve(n); }
+  bool check() const;
+  void clear() {
+    count_ = 0;
+    spill_.clear();
+  }
 
  private:
   struct Borrow {
@@ -73,7 +75,19 @@ class Borrows {
     bool result;
     Label label;
   };
-  std::vector<Borrow> taken_;
+  static bool conflict(const Borrow& a, const Borrow& b) {
+    return (a.result || b.result) && a.lo < b.hi && b.lo < a.hi;
+  }
+  static void refuse(const Borrow& a, const Borrow& b);
+  const Borrow* begin() const { return spill_.empty() ? small_ : spill_.data(); }
+  const Borrow* end() const { return begin() + count_; }
+
+  // A single call borrows at most a handful of arrays: those stay inline, so
+  // a call allocates nothing; list batches spill to the heap.
+  static constexpr std::size_t kInline = 8;
+  Borrow small_[kInline];
+  std::vector<Borrow> spill_;
+  std::size_t count_ = 0;
 };
 
 }  // namespace quorbel::binding

@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# Sets everything up if needed, then runs the whole test suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+exec .venv/bin/python -m pytest -q tests "$@"
