@@ -1,10 +1,10 @@
 #pragma once
-// Arguments examined as NumPy arrays through the buffer protocol, and the
-// borrows a call holds on them.
+// Arguments examined as NumPy arrays, and the borrows a call holds on them.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "py.hpp"
@@ -14,30 +14,30 @@ namespace quorbel::binding {
 // Element types an argument can have.
 enum class Elem : std::uint8_t { none, f64, f32, boolean, u64 };
 
-// Looks up numpy.ndarray once; arrays are recognised by an isinstance test.
-bool init_ndarray_type();
+// Initialises NumPy's C API; false with a Python exception on failure.
+bool init_numpy();
 
-// One argument. Examined on first use; its buffer is held until destruction,
-// so every attempt of a call sees the same view without asking NumPy again.
+// One argument, examined on first use so that every attempt of a call sees the
+// same view. Holds a reference to the object until destruction.
 class ArrayArg {
  public:
   ArrayArg() = default;
   explicit ArrayArg(PyObject* o) : obj_(o) { Py_XINCREF(o); }
   ArrayArg(const ArrayArg&) = delete;
   ArrayArg& operator=(const ArrayArg&) = delete;
-  ArrayArg(ArrayArg&& other) noexcept;
+  ArrayArg(ArrayArg&& other) noexcept { *this = std::move(other); }
   ArrayArg& operator=(ArrayArg&& other) noexcept;
-  ~ArrayArg();
+  ~ArrayArg() { Py_XDECREF(obj_); }
 
   PyObject* object() const { return obj_; }
   // none unless the object is a one-dimensional ndarray of a native type.
   Elem elem();
-  bool readonly() const { return view_.readonly != 0; }
-  std::size_t size() const { return static_cast<std::size_t>(view_.shape[0]); }
+  bool readonly() const { return !writeable_; }
+  std::size_t size() const { return size_; }
   // Contiguous with unit stride and aligned for its element type, so that it
   // can be handed to the library as a plain span.
   bool usable() const;
-  void* data() const { return size() == 0 ? nullptr : view_.buf; }
+  void* data() const { return size_ == 0 ? nullptr : data_; }
   // The bytes its elements occupy, [lo, hi); empty for a zero-length array.
   std::uintptr_t lo() const;
   std::uintptr_t hi() const;
@@ -45,9 +45,12 @@ class ArrayArg {
  private:
   PyObject* obj_ = nullptr;
   bool examined_ = false;
-  bool held_ = false;
+  bool writeable_ = false;
   Elem elem_ = Elem::none;
-  Py_buffer view_{};
+  void* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::ptrdiff_t stride_ = 0;
+  std::size_t itemsize_ = 0;
 };
 
 // The borrows of one call: results exclusive, inputs shared. A result may not
@@ -67,6 +70,9 @@ class Borrows {
   void clear() {
     count_ = 0;
     spill_.clear();
+  }
+  void reserve(std::size_t n) {
+    if (n > kInline) spill_.reserve(n);
   }
 
  private:

@@ -144,6 +144,7 @@ PyObject* Frame::batch(const algo::Context& ctx, const Scalar* scalars) {
       items.emplace_back(PyList_GetItem(arrays_[a].object(), static_cast<Py_ssize_t>(k)));
 
   Borrows borrows;
+  borrows.reserve(count * n);
   Width width = Width::w64;
   if (!take_items(items, n, width, borrows)) {
     if (PyErr_Occurred()) return nullptr;

@@ -46,7 +46,7 @@ int exec_module(PyObject* module) {
                       "bridge is already installed)");
       return -1;
     }
-    if (!init_ndarray_type()) return -1;
+    if (!init_numpy()) return -1;
     // ema first, then set_ctx, then the rest in byte order of their names.
     std::vector<PyMethodDef*> rest;
     PyMethodDef* ema = nullptr;
