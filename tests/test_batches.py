@@ -1,5 +1,6 @@
 """List batches: many independent problems in one call (pattern A, on ma)."""
 
+import os
 import resource
 import sys
 
@@ -155,4 +156,5 @@ def test_repeated_failing_batches_leak_nothing():
     for _ in range(20000):
         failing_calls()
     assert [sys.getrefcount(a) for a in arrays] == counts
-    assert resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - rss < 8 * 1024  # KiB
+    if "asan" not in os.environ.get("LD_PRELOAD", ""):  # ASan's quarantine holds freed memory
+        assert resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - rss < 8 * 1024  # KiB
