@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "driver.hpp"
+#include "prefix.hpp"
 #include "window.hpp"
 
 namespace quorbel::algo {
@@ -29,6 +30,72 @@ struct Mean {
   T value(std::size_t, std::size_t n) const { return sum / static_cast<T>(n); }
 };
 
+// Zeros are counted rather than multiplied in, so that a zero leaving the
+// window does not leave a division by zero behind.
+template <class T>
+struct Product {
+  const T* x;
+  T product = 1;
+  std::int64_t zeros = 0;
+
+  bool enter(std::size_t j) {
+    const T v = x[j];
+    if (is_nan(v)) return true;
+    if (v == 0)
+      ++zeros;
+    else
+      product *= v;
+    return false;
+  }
+  bool leave(std::size_t j) {
+    const T v = x[j];
+    if (is_nan(v)) return true;
+    if (v == 0)
+      --zeros;
+    else
+      product /= v;
+    return false;
+  }
+  T value(std::size_t, std::size_t) const { return zeros <= 0 ? product : T(0); }
+};
+
+template <class T>
+void ma_v_default(const Context& ctx, std::span<T> r, std::span<const T> x,
+                  std::span<const std::uint64_t> periods, Range range) {
+  const bool strict = ctx.strict();
+  PrefixWalk<T, false> prefix(range.e);
+  for (std::size_t t = 0; t < range.e; ++t) {
+    const T v = x[t];
+    prefix.push(t, v);
+    if (t < range.s) continue;
+    const std::uint64_t w = periods[t];
+    const std::size_t lo = t < w ? 0 : t - w + 1;
+    const bool write = !is_nan(v) && w > 0 && prefix.clean(lo) && !(strict && t + 1 < w);
+    r[t] = write ? prefix.sum(lo, t + 1) / static_cast<T>(t - lo + 1) : kNaN<T>;
+  }
+}
+
+template <class T>
+void ma_v_skip_nan(const Context& ctx, std::span<T> r, std::span<const T> x,
+                   std::span<const std::uint64_t> periods, Range range) {
+  const bool strict = ctx.strict();
+  SkipPrefix<T, false> values(range.e - range.s);
+  for (std::size_t t = range.s; t < range.e; ++t) {
+    const T v = x[t];
+    r[t] = kNaN<T>;
+    if (is_nan(v)) continue;
+    values.record(t, v);
+    const std::uint64_t w = periods[t];
+    if (w == 0) continue;
+    if (!strict) {
+      const std::size_t n = std::min<std::uint64_t>(w, values.count());
+      r[t] = values.sum_last(n) / static_cast<T>(n);
+    } else if (values.consecutive(t, w)) {
+      r[t] = values.sum_last(w) / static_cast<T>(w);
+    }
+  }
+}
+
 }  // namespace
 
 template <class T>
@@ -49,8 +116,53 @@ Status ta_ma(const Context& ctx, std::span<T> r, std::span<const T> input, std::
   return {};
 }
 
-#define INSTANTIATE(T) \
-  template Status ta_ma<T>(const Context&, std::span<T>, std::span<const T>, std::uint64_t);
+template <class T>
+Status ta_ma_v(const Context& ctx, std::span<T> r, std::span<const T> input,
+               std::span<const std::uint64_t> periods) {
+  if (auto err = check_lengths(r.size(), input.size(), periods.size())) return err;
+  run_groups(
+      ctx,
+      [&](std::span<T> rs, std::span<const T> xs, std::span<const std::uint64_t> ps) {
+        const Range range = prepare_range(ctx, rs);
+        if (ctx.skip_nan())
+          ma_v_skip_nan(ctx, rs, xs, ps, range);
+        else
+          ma_v_default(ctx, rs, xs, ps, range);
+      },
+      r, input, periods);
+  return {};
+}
+
+template <class T>
+Status ta_product(const Context& ctx, std::span<T> r, std::span<const T> input, std::uint64_t periods) {
+  if (auto err = check_lengths(r.size(), input.size())) return err;
+  run_groups(
+      ctx,
+      [&](std::span<T> rs, std::span<const T> xs) {
+        if (periods > 0) {
+          Product<T> state{xs.data()};
+          return run_window(ctx, rs, xs, periods, state);
+        }
+        // Cumulative: zeros are multiplied in like any other value.
+        T product = 1;
+        walk_cumulative(
+            rs, prepare_range(ctx, rs),
+            [&](std::size_t j) {
+              if (is_nan(xs[j])) return false;
+              product *= xs[j];
+              return true;
+            },
+            [&] { return product; });
+      },
+      r, input);
+  return {};
+}
+
+#define INSTANTIATE(T)                                                                             \
+  template Status ta_ma<T>(const Context&, std::span<T>, std::span<const T>, std::uint64_t);       \
+  template Status ta_ma_v<T>(const Context&, std::span<T>, std::span<const T>,                     \
+                             std::span<const std::uint64_t>);                                      \
+  template Status ta_product<T>(const Context&, std::span<T>, std::span<const T>, std::uint64_t);
 INSTANTIATE(float)
 INSTANTIATE(double)
 #undef INSTANTIATE

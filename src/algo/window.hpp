@@ -109,6 +109,18 @@ void walk_skip_nan(const Context& ctx, std::span<T> r, std::span<const T> x, std
   }
 }
 
+// The cumulative window of the running aggregates (periods = 0): `add(j)`
+// takes position j into the aggregate and says whether it took it; from the
+// first position taken on, every position gets the aggregate.
+template <class T, class Add, class Value>
+void walk_cumulative(std::span<T> r, Range range, Add&& add, Value&& value) {
+  bool any = false;
+  for (std::size_t i = range.s; i < range.e; ++i) {
+    any = add(i) || any;
+    r[i] = any ? value() : kNaN<T>;
+  }
+}
+
 // Runs a rolling statistic over one group slice in the mode the flags select,
 // for a window length p >= 1.
 template <class T, class State>

@@ -6,7 +6,10 @@
 #include <array>
 #include <memory>
 
+#include "algo/ema.hpp"
 #include "algo/ma.hpp"
+#include "algo/misc.hpp"
+#include "algo/sum.hpp"
 #include "args.hpp"
 
 namespace quorbel::binding {
@@ -16,10 +19,36 @@ namespace {
 using algo::Context;
 using P = PatternId;
 
+#define ROW(pattern, name, signature, doc) \
+  function<P::pattern, algo::ta_##name<double>, algo::ta_##name<float>>(#name, signature, doc)
+
 constexpr Function kFunctions[] = {
-    function<P::A, algo::ta_ma<double>, algo::ta_ma<float>>(
-        "ma", "(r, input, periods)", "Simple Moving Average, also known as arithmetic moving average"),
+    // moving averages
+    ROW(A, ma, "(r, input, periods)", "Simple Moving Average, also known as arithmetic moving average"),
+    ROW(D, ma_v, "(r, input, periods)", "Simple Moving Average with variable periods"),
+    ROW(A, lwma, "(r, input, periods)", "Linear Weighted Moving Average"),
+    ROW(D, lwma_v, "(r, input, periods)", "Linear Weighted Moving Average with variable periods"),
+    ROW(A, ema, "(r, input, periods)",
+        "Exponential Moving Average (variant of EMA)\n\nalpha = 2 / (n + 1)\n\n"
+        "https://en.wikipedia.org/wiki/Moving_average#Exponential_moving_average\n"),
+    ROW(D, ema_v, "(r, input, periods)", "Exponential Moving Average with variable periods"),
+    ROW(A, sma, "(r, input, n, m)", "Exponential Moving Average (variant of well-known EMA) weight = m / n"),
+    ROW(D, sma_v, "(r, input, ns, m)",
+        "Exponential Moving Average (variant of well-known EMA) weight = m / n with variable periods"),
+    ROW(A, dma, "(r, input, weight)", "Exponential Moving Average"),
+    ROW(C, dma_v, "(r, input, weight)", "Exponential Moving Average with variable weight"),
+    ROW(A, weighted_delay, "(r, input, periods)", "Calculate weighted delay (exponentially weighted lag)"),
+    // window sums and products
+    ROW(A, sum, "(r, input, periods)", "Calculate sum of values in preceding `periods` window"),
+    ROW(H, sumif, "(r, input, condition, periods)",
+        "Calculate sum of values in preceding `periods` window where `condition` is true"),
+    ROW(A, product, "(r, input, periods)", "Calculate product of values in preceding `periods` window"),
+    ROW(A, sumbars, "(r, input, amount)",
+        "Calculate number of periods (bars) backwards until the sum of values is greater than or equal to "
+        "`amount`"),
 };
+
+#undef ROW
 
 constexpr std::size_t kCount = std::size(kFunctions);
 
