@@ -1,10 +1,49 @@
 #include "misc.hpp"
 
+#include <algorithm>
+
 #include "driver.hpp"
+#include "extreme.hpp"
 #include "prefix.hpp"
 #include "window.hpp"
 
 namespace quorbel::algo {
+
+namespace {
+
+// The window's highest minus its lowest value.
+template <class T>
+struct Spread {
+  BlockExtreme<T, Highest> highest;
+  BlockExtreme<T, Lowest> lowest;
+
+  void begin(std::size_t block, bool previous) {
+    highest.begin(block, previous);
+    lowest.begin(block, previous);
+  }
+  void push(std::size_t i) {
+    highest.push(i);
+    lowest.push(i);
+  }
+  T value(std::size_t, std::size_t lo) const { return highest.best(lo).v - lowest.best(lo).v; }
+};
+
+}  // namespace
+
+template <class T>
+Status ta_min_max_diff(const Context& ctx, std::span<T> r, std::span<const T> input, std::uint64_t periods) {
+  if (auto err = check_lengths(r.size(), input.size())) return err;
+  run_groups(
+      ctx,
+      [&](std::span<T> rs, std::span<const T> xs) {
+        if (periods == 0) return fill_nan(rs);
+        Spread<T> spread{{xs.data(), periods}, {xs.data(), periods}};
+        // Positional windows in every mode: NaN-skipping does not apply here.
+        walk_blocks(ctx, rs, xs, periods, prepare_range(ctx, rs), spread);
+      },
+      r, input);
+  return {};
+}
 
 template <class T>
 Status ta_weighted_delay(const Context& ctx, std::span<T> r, std::span<const T> input, std::uint64_t periods) {
@@ -42,7 +81,8 @@ Status ta_weighted_delay(const Context& ctx, std::span<T> r, std::span<const T> 
   return {};
 }
 
-#define INSTANTIATE(T) \
+#define INSTANTIATE(T)                                                                                  \
+  template Status ta_min_max_diff<T>(const Context&, std::span<T>, std::span<const T>, std::uint64_t); \
   template Status ta_weighted_delay<T>(const Context&, std::span<T>, std::span<const T>, std::uint64_t);
 INSTANTIATE(float)
 INSTANTIATE(double)

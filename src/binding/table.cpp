@@ -6,7 +6,9 @@
 #include <array>
 #include <memory>
 
+#include "algo/drawdown.hpp"
 #include "algo/ema.hpp"
+#include "algo/extremum.hpp"
 #include "algo/ma.hpp"
 #include "algo/misc.hpp"
 #include "algo/sum.hpp"
@@ -46,6 +48,21 @@ constexpr Function kFunctions[] = {
     ROW(A, sumbars, "(r, input, amount)",
         "Calculate number of periods (bars) backwards until the sum of values is greater than or equal to "
         "`amount`"),
+    // window extremes
+    ROW(A, hhv, "(r, input, periods)", "Find highest value in a preceding `periods` window"),
+    ROW(A, llv, "(r, input, periods)", "Find lowest value in a preceding `periods` window"),
+    ROW(A, hhvbars, "(r, input, periods)",
+        "The number of periods that have passed since the array reached its `periods` period high"),
+    ROW(A, llvbars, "(r, input, periods)",
+        "The number of periods that have passed since the array reached its periods period low"),
+    ROW(D, hhv_v, "(r, input, periods)", "Find highest value in a preceding variable `periods` window"),
+    ROW(D, llv_v, "(r, input, periods)", "Find lowest value in a preceding variable `periods` window"),
+    ROW(D, hhvbars_v, "(r, input, periods)",
+        "The number of periods that have passed since the array reached its variable `periods` period high"),
+    ROW(D, llvbars_v, "(r, input, periods)",
+        "The number of periods that have passed since the array reached its variable `periods` period low"),
+    ROW(A, min_max_diff, "(r, input, periods)", "Calculate rolling min-max difference (range) over a moving window"),
+    ROW(A, max_drawdown, "(r, input, periods)", "Rolling Maximum Drawdown."),
 };
 
 #undef ROW
