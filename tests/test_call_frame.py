@@ -111,6 +111,9 @@ def test_misaligned_array_is_refused_like_a_strided_one():
         algo.ma(odd, np.ones(6), 3)
     with pytest.raises(ValueError, match="^failed to get slice$"):
         algo.ma(np.empty(6), odd, 3)
+    # even a single element: it cannot be read in place
+    with pytest.raises(ValueError, match="^failed to get mutable slice$"):
+        algo.ma(odd[:1], np.ones(1), 1)
     assert (raw == 0).all()
 
 

@@ -64,9 +64,10 @@ Elem ArrayArg::elem() {
 }
 
 bool ArrayArg::usable() const {
-  if (size_ <= 1) return true;
-  return stride_ == static_cast<std::ptrdiff_t>(itemsize_) &&
-         reinterpret_cast<std::uintptr_t>(data_) % itemsize_ == 0;
+  if (size_ == 0) return true;
+  // Misaligned data cannot be read as T*, whatever the length.
+  if (reinterpret_cast<std::uintptr_t>(data_) % itemsize_ != 0) return false;
+  return size_ == 1 || stride_ == static_cast<std::ptrdiff_t>(itemsize_);
 }
 
 std::uintptr_t ArrayArg::lo() const {

@@ -205,7 +205,19 @@ constexpr std::pair<std::array<ScalarKind, 4>, std::size_t> scalars_of(std::tupl
 
 }  // namespace detail
 
-// A row of the function table: `F64` and `F32` are the library functions for
+// The number of parameters a text signature such as "(r, input, periods)" names.
+constexpr std::size_t parameter_count(const char* signature) {
+  std::size_t commas = 0;
+  bool empty = true;
+  for (const char* c = signature; *c; ++c) {
+    if (*c == ',') ++commas;
+    if (*c != '(' && *c != ')' && *c != ' ') empty = false;
+  }
+  return empty ? 0 : commas + 1;
+}
+
+// A row of the function table (the table is constexpr, so a row whose
+// signature does not fit its library functions fails to compile): `F64` and `F32` are the library functions for
 // each element type (F32 is nullptr for patterns without a 32-bit attempt).
 template <PatternId Id, auto F64, auto F32>
 constexpr Function function(const char* name, const char* signature, const char* doc) {
@@ -215,6 +227,8 @@ constexpr Function function(const char* name, const char* signature, const char*
   static_assert(detail::fits<double>(p, scalars.first, scalars.second,
                                      static_cast<typename S64::Params*>(nullptr)),
                 "64-bit library function does not match its argument pattern");
+  if (parameter_count(signature) != p.count + scalars.second)
+    throw "the text signature does not name every array and scalar parameter";
   Thunk f32 = nullptr;
   if constexpr (p.f32) {
     using S32 = detail::Signature<decltype(F32)>;

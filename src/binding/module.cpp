@@ -40,13 +40,14 @@ bool add_function(PyObject* module, PyMethodDef* def) {
 
 int exec_module(PyObject* module) {
   try {
+    // NumPy first: if it fails, a later import can still succeed.
+    if (!init_numpy()) return -1;
     if (!log::install()) {
       PyErr_SetString(PyExc_ImportError,
                       "quorbel.algo._algo can be initialised only once per process (its logging "
                       "bridge is already installed)");
       return -1;
     }
-    if (!init_numpy()) return -1;
     // ema first, then set_ctx, then the rest in byte order of their names.
     std::vector<PyMethodDef*> rest;
     PyMethodDef* ema = nullptr;
