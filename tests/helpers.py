@@ -86,7 +86,7 @@ def window_reference(x, p, flags=0, start=0, end=0, groups=0, stat=np.mean, full
                 pos = pos[max(0, len(pos) - p):] if p > 0 else []
                 if (strict or full_only) and len(pos) != p:
                     continue
-                if strict and pos[0] != i - p + 1:
+                if strict and (not pos or pos[0] != i - p + 1):
                     continue
                 if len(pos) < min_count:
                     continue
@@ -99,3 +99,20 @@ def window_reference(x, p, flags=0, start=0, end=0, groups=0, stat=np.mean, full
                     continue
                 out[off + i] = stat(w)
     return out
+
+
+def per_position_reference(x, periods, flags=0, start=0, end=0, groups=0, stat=np.mean, full_only=False):
+    """`window_reference` with the window length read per position from
+    `periods`: each distinct length is recomputed once and its positions kept."""
+    periods = np.asarray(periods)
+    out = np.full(len(x), np.nan)
+    for p in np.unique(periods):
+        at = periods == p
+        out[at] = window_reference(x, int(p), flags, start, end, groups, stat=stat, full_only=full_only)[at]
+    return out
+
+
+def linear_weighted_mean(w):
+    """Mean with weights 1 (oldest) .. len(w) (newest)."""
+    k = np.arange(1, len(w) + 1)
+    return float(np.dot(w, k) / k.sum())
