@@ -116,3 +116,16 @@ def linear_weighted_mean(w):
     """Mean with weights 1 (oldest) .. len(w) (newest)."""
     k = np.arange(1, len(w) + 1)
     return float(np.dot(w, k) / k.sum())
+
+
+def assert_groups_match_slices(fn, arrays, params=(), groups=64, dtype=np.float64, **ctx):
+    """A call with `groups` gives, slice for slice, what one-group calls on
+    each group slice give (same start, end and flags)."""
+    import quorbel.algo._algo as algo
+
+    algo.set_ctx(groups=groups, **ctx)
+    whole = run(fn, *arrays, params=params, dtype=dtype)
+    algo.set_ctx(groups=0, **ctx)
+    for off, length in group_slices(len(arrays[0]), groups):
+        part = run(fn, *(a[off:off + length] for a in arrays), params=params, dtype=dtype)
+        assert_same(whole[off:off + length], part)

@@ -6,10 +6,10 @@ import numpy as np
 import pytest
 
 import quorbel.algo._algo as algo
-from helpers import (MODES, SENTINEL, assert_same, linear_weighted_mean, per_position_reference, random_series,
-                     run, window_reference)
+from helpers import (MODES, SENTINEL, assert_groups_match_slices, assert_same, linear_weighted_mean,
+                     per_position_reference, random_series, run, window_reference)
 
-nan = np.nan
+nan, inf = np.nan, np.inf
 U64_MAX = 2**64 - 1
 
 
@@ -86,6 +86,44 @@ def test_variable_periods_near_the_top_of_the_range():
     algo.set_ctx(flags=MODES["skip_nan"])
     assert_same(run(algo.ma_v, x, huge), [2, 3, 4, 5])
     assert np.isnan(run(algo.lwma_v, x, huge)).all()
+
+
+@pytest.mark.parametrize("fn,expected", [
+    # W is aged by W - S: inf - inf once the infinite value has entered
+    ("lwma", [nan, inf, nan, nan, nan]),
+    # differences of running totals: inf - inf once it leaves, and the
+    # weighted bracket multiplies the infinite prefix by lo = 0
+    ("ma_v", [1, inf, inf, nan, nan]),
+    ("lwma_v", [nan, nan, nan, nan, nan]),
+])
+@pytest.mark.parametrize("mode", ["default", "skip_nan"])
+def test_an_infinite_value_spoils_the_running_totals(fn, expected, mode):
+    algo.set_ctx(flags=MODES[mode])
+    x = [1, inf, 1, 1, 1]
+    r = run(algo.lwma, x, params=(2,)) if fn == "lwma" else run(getattr(algo, fn), x, periods_of(2, 2, 2, 2, 2))
+    assert_same(r, expected)
+
+
+def test_keyword_arguments():
+    x, p = np.array([2.0, 4, 6]), periods_of(1, 2, 2)
+    assert_same(run(lambda r, x: algo.lwma(periods=2, input=x, r=r), x), [nan, 10 / 3, 16 / 3])
+    assert_same(run(lambda r, x, p: algo.ma_v(r, periods=p, input=x), x, p), [2, 3, 5])
+    assert_same(run(lambda r, x, p: algo.lwma_v(input=x, r=r, periods=p), x, p), [2, 10 / 3, 16 / 3])
+    with pytest.raises(OverflowError, match="periods"):
+        algo.lwma(np.empty(3), x, -1)
+
+
+@pytest.mark.parametrize("fn", ["ma_v", "lwma", "lwma_v"])
+@pytest.mark.parametrize("mode", MODES)
+@pytest.mark.parametrize("dtype", [np.float64, np.float32])
+def test_many_groups_match_separate_calls(fn, mode, dtype):
+    rng = np.random.default_rng(41)
+    x = random_series(rng, 5003, dtype=dtype)   # 64 slices of 78 and a short last one
+    if fn == "lwma":
+        assert_groups_match_slices(algo.lwma, [x], (9,), dtype=dtype, start=3, end=-2, flags=MODES[mode])
+    else:
+        p = rng.integers(0, 30, size=len(x)).astype(np.uint64)
+        assert_groups_match_slices(getattr(algo, fn), [x, p], dtype=dtype, start=3, end=-2, flags=MODES[mode])
 
 
 def test_ma_v_prefix_sums_are_held_in_float32():

@@ -8,8 +8,8 @@ import pandas as pd
 import pytest
 
 import quorbel.algo._algo as algo
-from helpers import (FLAG_SKIP_NAN, FLAG_STRICT, MODES, SENTINEL, assert_same, group_slices, random_series,
-                     resolve, run)
+from helpers import (FLAG_SKIP_NAN, FLAG_STRICT, MODES, SENTINEL, assert_groups_match_slices, assert_same,
+                     group_slices, random_series, resolve, run)
 
 nan, inf = np.nan, np.inf
 U64_MAX = 2**64 - 1
@@ -293,6 +293,27 @@ def test_sma_with_huge_sizes():
     assert_same(run(algo.sma, x, params=(U64_MAX, U64_MAX)), x)
 
 
+MANY_GROUPS = {
+    "ema": lambda n: ([], (5,)),
+    "sma": lambda n: ([], (5, 2)),
+    "dma": lambda n: ([], (0.3,)),
+    "ema_v": lambda n: ([np.arange(n, dtype=np.uint64) % 7], ()),
+    "sma_v": lambda n: ([np.arange(n, dtype=np.uint64) % 7 + 1], (1,)),
+    "dma_v": lambda n: ([np.linspace(0, 1, n)], ()),
+    "weighted_delay": lambda n: ([], (4,)),
+}
+
+
+@pytest.mark.parametrize("name", MANY_GROUPS)
+@pytest.mark.parametrize("mode", MODES)
+@pytest.mark.parametrize("dtype", [np.float64, np.float32])
+def test_many_groups_match_separate_calls(name, mode, dtype):
+    x = random_series(np.random.default_rng(43), 5003, nan_fraction=0.02, dtype=dtype)
+    arrays, params = MANY_GROUPS[name](len(x))
+    assert_groups_match_slices(getattr(algo, name), [x, *arrays], params, dtype=dtype, start=3, end=-2,
+                               flags=MODES[mode])
+
+
 # -- dma_v ---------------------------------------------------------------------------------
 
 @pytest.mark.parametrize("bad_at", [0, 3, 7])
@@ -537,6 +558,34 @@ def test_single_factor_functions_mixed_widths(name):
         getattr(algo, name)(np.empty(4), np.ones(4, np.float32), *extra)
     with pytest.raises(ValueError, match="^invalid input$"):
         getattr(algo, name)(np.empty(8, np.float32)[::2], np.ones(4, np.float32), *extra)
+
+
+@pytest.mark.parametrize("name,args,error", [
+    ("ema", dict(periods=-1), OverflowError),
+    ("ema", dict(periods=2**64), OverflowError),
+    ("sma", dict(n=-1, m=0), OverflowError),
+    ("sma", dict(n=2, m=1.0), TypeError),
+    ("dma", dict(weight="0.5"), TypeError),
+    ("weighted_delay", dict(periods=None), TypeError),
+    ("sma_v", dict(ns=u64(1, 1, 1), m=-2), OverflowError),
+])
+def test_scalar_conversion_errors_write_nothing(name, args, error):
+    r = np.full(3, SENTINEL)
+    with pytest.raises(error, match=[k for k in args if not isinstance(args[k], np.ndarray)][-1]):
+        getattr(algo, name)(r=r, input=np.ones(3), **args)
+    assert (r == SENTINEL).all()
+
+
+def test_keyword_arguments():
+    x = np.array([2.0, 4, 6])
+    assert_same(run(lambda r, x: algo.ema(periods=3, input=x, r=r), x), [2, 3, 4.5])
+    assert_same(run(lambda r, x: algo.sma(r, x, m=1, n=2), x), [2, 3, 4.5])
+    assert_same(run(lambda r, x: algo.dma(weight=0.5, r=r, input=x), x), [2, 3, 4.5])
+    assert_same(run(lambda r, x: algo.dma(r, x, 1), x), x)          # an integer weight
+    assert_same(run(lambda r, x, p: algo.ema_v(r, periods=p, input=x), x, u64(3, 3, 3)), [2, 3, 4.5])
+    assert_same(run(lambda r, x, p: algo.sma_v(r, x, m=1, ns=p), x, u64(2, 2, 2)), [2, 3, 4.5])
+    assert_same(run(lambda r, x, w: algo.dma_v(weight=w, input=x, r=r), x, np.full(3, 0.5)), [2, 3, 4.5])
+    assert_same(run(lambda r, x: algo.weighted_delay(r, x, periods=1), x), [nan, 2, 4])
 
 
 @pytest.mark.parametrize("name,signature,doc", [
