@@ -263,6 +263,10 @@ def test_variable_period_batches_match_single_calls(fn, dtype):
         assert_same(r, run(getattr(algo, fn), x, p, dtype=dtype))
 
 
+def test_ma_v_empty_batch_computes_nothing():
+    assert algo.ma_v([], [], []) is None
+
+
 def test_ma_v_strided_batch_item_fails_only_its_problem():
     rs = [np.full(4, SENTINEL), np.full(8, SENTINEL)[::2]]
     xs = [np.arange(4.0), np.arange(4.0)]

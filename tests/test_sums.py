@@ -388,7 +388,7 @@ def test_pattern_a_refusals(fn, extra):
     ("sum", dict(periods=-1), OverflowError),
     ("product", dict(periods=2**64), OverflowError),
     ("sumif", dict(condition=np.ones(3, bool), periods=1.5), TypeError),
-    ("sumbars", dict(amount="1"), TypeError),
+    ("sumbars", dict(amount=object()), TypeError),
     ("sumbars", dict(amount=None), TypeError),
 ])
 def test_scalar_conversion_errors_write_nothing(fn, args, error):
