@@ -50,7 +50,7 @@ def periods_of(*values):
     ("lwma_v", "strict_skip_nan", [1, nan, 3, 4], [1, 2, 2, 2], 0, [1, nan, nan, 11 / 3]),
 ])
 @pytest.mark.parametrize("dtype", [np.float64, np.float32])
-def test_documented_examples(fn, mode, x, periods, start, expected, dtype):
+def test_examples(fn, mode, x, periods, start, expected, dtype):
     algo.set_ctx(flags=MODES[mode], start=start)
     if fn == "lwma":
         r = run(algo.lwma, x, params=(periods,), dtype=dtype)

@@ -80,7 +80,7 @@ def weighted_delay_reference(x, p, start=0, end=0, groups=0, dtype=np.float64):
     return out
 
 
-# -- documented behaviour -----------------------------------------------------------------
+# -- worked examples ----------------------------------------------------------------------
 
 @pytest.mark.parametrize("mode,x,expected", [
     ("default", [1, 2, nan, 4], [1, 1.5, nan, 4]),           # restarts from the next value
@@ -319,7 +319,7 @@ def test_many_groups_match_separate_calls(name, mode, dtype):
                                flags=MODES[mode])
 
 
-# -- dma_v ---------------------------------------------------------------------------------
+# -- dma_v --------------------------------------------------------------------------------
 
 @pytest.mark.parametrize("bad_at", [0, 3, 7])
 @pytest.mark.parametrize("value", [1.01, -0.01, inf, -inf])
@@ -446,7 +446,7 @@ def test_agrees_with_pandas_ewm(alpha_of, alpha):
     assert_same(alpha_of(x, alpha), expected, rtol=1e-12, atol=1e-12)
 
 
-# -- errors and argument patterns ------------------------------------------------------------
+# -- errors and argument patterns ---------------------------------------------------------
 
 def escape(message):
     return f"^{re.escape(message)}$"

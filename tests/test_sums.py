@@ -94,7 +94,7 @@ def sumbars_reference(x, amount, flags=0, start=0, end=0, groups=0, dtype=np.flo
     return out
 
 
-# -- documented behaviour -----------------------------------------------------------------
+# -- worked examples ----------------------------------------------------------------------
 
 @pytest.mark.parametrize("fn,mode,x,p,start,expected", [
     ("sum", "default", [1, 2, nan, 4, 5], 2, 0, [1, 3, nan, nan, 9]),
@@ -315,7 +315,7 @@ def test_sumif_with_every_condition_true_is_sum():
             assert_same(run(algo.sumif, x, np.ones(300, bool), params=(p,)), run(algo.sum, x, params=(p,)))
 
 
-# -- errors and argument patterns ------------------------------------------------------------
+# -- errors and argument patterns ---------------------------------------------------------
 
 @pytest.mark.parametrize("fn,extra", [("sum", (2,)), ("product", (2,)), ("sumbars", (1.0,))])
 def test_length_mismatch_writes_nothing(fn, extra):
