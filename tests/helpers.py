@@ -129,3 +129,19 @@ def assert_groups_match_slices(fn, arrays, params=(), groups=64, dtype=np.float6
     for off, length in group_slices(len(arrays[0]), groups):
         part = run(fn, *(a[off:off + length] for a in arrays), params=params, dtype=dtype)
         assert_same(whole[off:off + length], part)
+
+
+QUIET_NAN_BITS = {np.dtype(np.float64): 0x7FF8000000000000, np.dtype(np.float32): 0x7FC00000}
+
+
+def odd_nan(dtype):
+    """A negative NaN with a payload, unlike the quiet NaN of the fill."""
+    bits = np.array([0xFFF8000000000123 if np.dtype(dtype) == np.float64 else 0xFFC00123],
+                    np.uint64 if np.dtype(dtype) == np.float64 else np.uint32)
+    return bits.view(dtype)[0]
+
+
+def assert_quiet_nan_fill(r):
+    """Every NaN in r is the plain quiet NaN that marks a missing result."""
+    bits = r.view(np.uint64 if r.dtype == np.float64 else np.uint32)
+    assert (bits[np.isnan(r)] == QUIET_NAN_BITS[r.dtype]).all()

@@ -6,8 +6,8 @@ import numpy as np
 import pytest
 
 import quorbel.algo._algo as algo
-from helpers import (MODES, SENTINEL, assert_groups_match_slices, assert_same, linear_weighted_mean,
-                     per_position_reference, random_series, run, window_reference)
+from helpers import (MODES, SENTINEL, assert_groups_match_slices, assert_quiet_nan_fill, assert_same,
+                     linear_weighted_mean, odd_nan, per_position_reference, random_series, run, window_reference)
 
 nan, inf = np.nan, np.inf
 U64_MAX = 2**64 - 1
@@ -124,6 +124,23 @@ def test_many_groups_match_separate_calls(fn, mode, dtype):
     else:
         p = rng.integers(0, 30, size=len(x)).astype(np.uint64)
         assert_groups_match_slices(getattr(algo, fn), [x, p], dtype=dtype, start=3, end=-2, flags=MODES[mode])
+
+
+@pytest.mark.parametrize("dtype", [np.float64, np.float32])
+def test_missing_results_are_the_plain_quiet_nan(dtype):
+    algo.set_ctx(start=1, end=-1)
+    x = np.array([1, 2, 3, 4, 5, 6], dtype)
+    x[3] = odd_nan(dtype)
+    p = periods_of(2, 2, 2, 2, 2, 2)
+    for flags in MODES.values():
+        algo.set_ctx(flags=flags)
+        for r in (run(algo.lwma, x, params=(2,), dtype=dtype), run(algo.ma_v, x, p, dtype=dtype),
+                  run(algo.lwma_v, x, p, dtype=dtype)):
+            assert np.isnan(r).any()
+            assert_quiet_nan_fill(r)
+    # the copy of periods 1 is a copy, NaN payloads included
+    r = run(algo.lwma, x, params=(1,), dtype=dtype)
+    assert r.tobytes() == x.tobytes()
 
 
 def test_ma_v_prefix_sums_are_held_in_float32():

@@ -9,8 +9,8 @@ import pandas as pd
 import pytest
 
 import quorbel.algo._algo as algo
-from helpers import (FLAG_SKIP_NAN, FLAG_STRICT, MODES, SENTINEL, assert_groups_match_slices, assert_same,
-                     group_slices, random_series, resolve, run)
+from helpers import (FLAG_SKIP_NAN, FLAG_STRICT, MODES, SENTINEL, assert_groups_match_slices,
+                     assert_quiet_nan_fill, assert_same, group_slices, odd_nan, random_series, resolve, run)
 
 nan, inf = np.nan, np.inf
 U64_MAX = 2**64 - 1
@@ -364,6 +364,17 @@ def test_weighted_delay_examples(mode):
     assert_same(run(algo.weighted_delay, [1, 2, 3, 4], params=(2,)), [nan, nan, 5 / 3, 8 / 3])
     assert_same(run(algo.weighted_delay, [1, nan, 3, 4, 5], params=(2,)), [nan, nan, nan, nan, 11 / 3])
     assert_same(run(algo.weighted_delay, [1, 2, nan, 4], params=(1,)), [nan, 1, 2, nan])
+
+
+@pytest.mark.parametrize("periods", [0, 2])
+@pytest.mark.parametrize("dtype", [np.float64, np.float32])
+def test_weighted_delay_missing_results_are_the_plain_quiet_nan(periods, dtype):
+    algo.set_ctx(start=1, end=-1)
+    x = np.array([1, 2, 3, 4, 5, 6], dtype)
+    x[3] = odd_nan(dtype)
+    r = run(algo.weighted_delay, x, params=(periods,), dtype=dtype)
+    assert np.isnan(r).sum() >= 4
+    assert_quiet_nan_fill(r)
 
 
 def test_weighted_delay_periods_zero_fills_everything_with_nan():

@@ -9,8 +9,9 @@ import pandas as pd
 import pytest
 
 import quorbel.algo._algo as algo
-from helpers import (FLAG_SKIP_NAN, FLAG_STRICT, MODES, SENTINEL, assert_groups_match_slices, assert_same,
-                     group_slices, random_series, resolve, run, window_reference)
+from helpers import (FLAG_SKIP_NAN, FLAG_STRICT, MODES, SENTINEL, assert_groups_match_slices,
+                     assert_quiet_nan_fill, assert_same, group_slices, odd_nan, random_series, resolve, run,
+                     window_reference)
 
 nan, inf = np.nan, np.inf
 T, F = True, False
@@ -243,6 +244,22 @@ def test_many_groups_match_separate_calls(fn, params, mode, dtype):
     x = np.abs(random_series(rng, 5003, dtype=dtype))
     arrays = [x, rng.random(len(x)) < 0.5] if fn == "sumif" else [x]
     assert_groups_match_slices(getattr(algo, fn), arrays, params, dtype=dtype, start=3, end=-2, flags=MODES[mode])
+
+
+@pytest.mark.parametrize("dtype", [np.float64, np.float32])
+def test_missing_results_are_the_plain_quiet_nan(dtype):
+    # the NaN of an input is never passed on as a result
+    algo.set_ctx(start=1, end=-1)
+    x = np.array([1, 2, 3, 4, 5, 6], dtype)
+    x[3] = odd_nan(dtype)
+    cond = np.ones(6, bool)
+    for flags in MODES.values():
+        algo.set_ctx(flags=flags)
+        for r in (run(algo.sum, x, params=(2,), dtype=dtype), run(algo.product, x, params=(2,), dtype=dtype),
+                  run(algo.sumif, x, cond, params=(2,), dtype=dtype), run(algo.sum, x, params=(0,), dtype=dtype),
+                  run(algo.sumbars, x, params=(100,), dtype=dtype)):
+            assert np.isnan(r).any()
+            assert_quiet_nan_fill(r)
 
 
 # -- randomised comparisons ---------------------------------------------------------------
