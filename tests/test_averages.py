@@ -91,9 +91,9 @@ def test_variable_periods_near_the_top_of_the_range():
 @pytest.mark.parametrize("fn,expected", [
     # W is aged by W - S: inf - inf once the infinite value has entered
     ("lwma", [nan, inf, nan, nan, nan]),
-    # differences of running totals: inf - inf once it leaves, and the
-    # weighted bracket multiplies the infinite prefix by lo = 0
+    # differences of running totals: inf - inf once it leaves
     ("ma_v", [1, inf, inf, nan, nan]),
+    # the weighted bracket subtracts the plain sum times lo: inf * 0 at lo = 0
     ("lwma_v", [nan, nan, nan, nan, nan]),
 ])
 @pytest.mark.parametrize("mode", ["default", "skip_nan"])
