@@ -86,7 +86,7 @@ def window_reference(x, p, flags=0, start=0, end=0, groups=0, stat=np.mean, full
                 pos = pos[max(0, len(pos) - p):] if p > 0 else []
                 if (strict or full_only) and len(pos) != p:
                     continue
-                if strict and pos[0] != i - p + 1:
+                if strict and (not pos or pos[0] != i - p + 1):
                     continue
                 if len(pos) < min_count:
                     continue
@@ -99,3 +99,49 @@ def window_reference(x, p, flags=0, start=0, end=0, groups=0, stat=np.mean, full
                     continue
                 out[off + i] = stat(w)
     return out
+
+
+def per_position_reference(x, periods, flags=0, start=0, end=0, groups=0, stat=np.mean, full_only=False):
+    """`window_reference` with the window length read per position from
+    `periods`: each distinct length is recomputed once and its positions kept."""
+    periods = np.asarray(periods)
+    out = np.full(len(x), np.nan)
+    for p in np.unique(periods):
+        at = periods == p
+        out[at] = window_reference(x, int(p), flags, start, end, groups, stat=stat, full_only=full_only)[at]
+    return out
+
+
+def linear_weighted_mean(w):
+    """Mean with weights 1 (oldest) .. len(w) (newest)."""
+    k = np.arange(1, len(w) + 1)
+    return float(np.dot(w, k) / k.sum())
+
+
+def assert_groups_match_slices(fn, arrays, params=(), groups=64, dtype=np.float64, **ctx):
+    """A call with `groups` gives, slice for slice, what one-group calls on
+    each group slice give (same start, end and flags)."""
+    import quorbel.algo._algo as algo
+
+    algo.set_ctx(groups=groups, **ctx)
+    whole = run(fn, *arrays, params=params, dtype=dtype)
+    algo.set_ctx(groups=0, **ctx)
+    for off, length in group_slices(len(arrays[0]), groups):
+        part = run(fn, *(a[off:off + length] for a in arrays), params=params, dtype=dtype)
+        assert_same(whole[off:off + length], part)
+
+
+QUIET_NAN_BITS = {np.dtype(np.float64): 0x7FF8000000000000, np.dtype(np.float32): 0x7FC00000}
+
+
+def odd_nan(dtype):
+    """A negative NaN with a payload, unlike the quiet NaN of the fill."""
+    bits = np.array([0xFFF8000000000123 if np.dtype(dtype) == np.float64 else 0xFFC00123],
+                    np.uint64 if np.dtype(dtype) == np.float64 else np.uint32)
+    return bits.view(dtype)[0]
+
+
+def assert_quiet_nan_fill(r):
+    """Every NaN in r is the plain quiet NaN that marks a missing result."""
+    bits = r.view(np.uint64 if r.dtype == np.float64 else np.uint32)
+    assert (bits[np.isnan(r)] == QUIET_NAN_BITS[r.dtype]).all()
