@@ -22,21 +22,32 @@ void smooth(const Context& ctx, std::span<T> r, std::span<const T> x, bool stric
   const std::size_t n = r.size();
   const bool skip_nan = ctx.skip_nan();
   T s = x[0];
-  for (std::size_t i = ctx.start_at(n); i < n; ++i) {
+  std::size_t i = ctx.start_at(n);
+  while (i < n) {
+    for (; i < n; ++i) {
+      const T v = x[i];
+      if (skip_nan && is_nan(v)) {
+        r[i] = kNaN<T>;
+        continue;
+      }
+      if (strict && warm_up(i, window(i))) {
+        r[i] = kNaN<T>;
+        s = v;
+        continue;
+      }
+      // Leaving the loop, rather than selecting the restart value, keeps the
+      // NaN test off the recursion's latency chain.
+      if (Restart && is_nan(s)) break;
+      const T alpha = factor(i);
+      s = v * alpha + s * (T(1) - alpha);
+      r[i] = s;
+    }
+    if (i == n) break;
+    // The state is NaN: restart from the current value.
     const T v = x[i];
-    if (skip_nan && is_nan(v)) {
-      r[i] = kNaN<T>;
-      continue;
-    }
-    if (strict && warm_up(i, window(i))) {
-      r[i] = kNaN<T>;
-      s = v;
-      continue;
-    }
     const T alpha = factor(i);
-    const T previous = Restart && is_nan(s) ? v : s;
-    s = v * alpha + previous * (T(1) - alpha);
-    r[i] = s;
+    s = v * alpha + v * (T(1) - alpha);
+    r[i++] = s;
   }
 }
 
