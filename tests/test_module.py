@@ -43,6 +43,19 @@ def test_package_reexports_functions_and_flags():
     assert set(algo.__all__) <= set(package.__all__)
 
 
+def test_type_stub_matches_the_module():
+    import ast
+    import inspect
+    from pathlib import Path
+
+    stub = Path(package.__file__).with_name("_algo.pyi")
+    tree = ast.parse(stub.read_text())
+    declared = {node.name: [a.arg for a in node.args.args] for node in tree.body if isinstance(node, ast.FunctionDef)}
+    assert set(declared) == set(algo.__all__)
+    for name, params in declared.items():
+        assert params == list(inspect.signature(getattr(algo, name)).parameters), name
+
+
 def run_python(code):
     out = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
                          check=True)
