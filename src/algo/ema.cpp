@@ -16,9 +16,15 @@ inline bool warm_up(std::size_t i, std::uint64_t window) { return window > 0 && 
 // start to the end of the slice (positions before the start are left as they
 // are). The state is seeded with the slice's first value. With `Restart`, a
 // NaN state restarts from the current value.
-template <class T, bool Restart, class Factor, class Window>
+// The usual step: x*alpha + s*(1 - alpha), the products rounded separately.
+template <class T>
+T blend(T x, T s, T alpha) {
+  return x * alpha + s * (T(1) - alpha);
+}
+
+template <class T, bool Restart, class Factor, class Window, class Step = decltype(&blend<T>)>
 void smooth(const Context& ctx, std::span<T> r, std::span<const T> x, bool strict, Factor&& factor,
-            Window&& window) {
+            Window&& window, Step step = &blend<T>) {
   const std::size_t n = r.size();
   const bool skip_nan = ctx.skip_nan();
   T s = x[0];
@@ -38,15 +44,13 @@ void smooth(const Context& ctx, std::span<T> r, std::span<const T> x, bool stric
       // Leaving the loop, rather than selecting the restart value, keeps the
       // NaN test off the recursion's latency chain.
       if (Restart && is_nan(s)) break;
-      const T alpha = factor(i);
-      s = v * alpha + s * (T(1) - alpha);
+      s = step(v, s, factor(i));
       r[i] = s;
     }
     if (i == n) break;
     // The state is NaN: restart from the current value.
     const T v = x[i];
-    const T alpha = factor(i);
-    s = v * alpha + v * (T(1) - alpha);
+    s = step(v, v, factor(i));
     r[i++] = s;
   }
 }
@@ -187,8 +191,10 @@ Status ta_dma_v(const Context& ctx, std::span<T> r, std::span<const T> input, st
   run_groups(
       ctx,
       [&](std::span<T> rs, std::span<const T> xs, std::span<const T> ws) {
+        // Written state first: with NaN in both terms the first one's NaN comes through.
         smooth<T, false>(
-            ctx, rs, xs, false, [&](std::size_t i) { return ws[i]; }, [](std::size_t) { return 0; });
+            ctx, rs, xs, false, [&](std::size_t i) { return ws[i]; }, [](std::size_t) { return 0; },
+            [](T v, T state, T w) { return state * (T(1) - w) + w * v; });
       },
       r, input, weight);
   return {};

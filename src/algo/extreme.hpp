@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <type_traits>
 
 #include "context.hpp"
 #include "types.hpp"
@@ -33,12 +34,10 @@ struct Lowest {
 
 // The monotonic queue: positions in increasing order whose values get strictly
 // worse from front to back, so the front is the window's extreme (the newest
-// of equal extremes). A ring buffer holding at most `bound` positions.
+// of equal extremes). A ring buffer that doubles when full, so its memory
+// follows the longest the queue actually gets.
 class MonotonicQueue {
  public:
-  explicit MonotonicQueue(std::size_t bound)
-      : mask_(std::bit_ceil(bound + 1) - 1), slots_(std::make_unique_for_overwrite<std::size_t[]>(mask_ + 1)) {}
-
   bool empty() const { return head_ == tail_; }
   std::size_t front() const { return slots_[head_ & mask_]; }
   std::size_t back() const { return slots_[(tail_ - 1) & mask_]; }
@@ -51,6 +50,7 @@ class MonotonicQueue {
   void push(std::size_t j, Value&& value) {
     const auto v = value(j);
     while (!empty() && !Better::keeps(v, value(back()))) pop_back();
+    if (tail_ - head_ == capacity()) grow();
     slots_[tail_++ & mask_] = j;
   }
 
@@ -60,8 +60,20 @@ class MonotonicQueue {
   }
 
  private:
-  std::size_t mask_;
+  std::size_t capacity() const { return slots_ ? mask_ + 1 : 0; }
+  void grow() {
+    const std::size_t size = tail_ - head_;
+    const std::size_t capacity = std::max<std::size_t>(64, 2 * size);
+    auto slots = std::make_unique_for_overwrite<std::size_t[]>(capacity);
+    for (std::size_t k = 0; k < size; ++k) slots[k] = slots_[(head_ + k) & mask_];
+    slots_ = std::move(slots);
+    mask_ = capacity - 1;
+    head_ = 0;
+    tail_ = size;
+  }
+
   std::unique_ptr<std::size_t[]> slots_;
+  std::size_t mask_ = 0;
   std::size_t head_ = 0;
   std::size_t tail_ = 0;
 };
@@ -69,12 +81,14 @@ class MonotonicQueue {
 // What an extremum function writes at position t for the extreme v found at
 // position q.
 struct EmitValue {
+  static constexpr bool kPositions = false;
   template <class T>
   static T emit(std::size_t, std::size_t, T v) {
     return v;
   }
 };
 struct EmitBars {
+  static constexpr bool kPositions = true;
   template <class T>
   static T emit(std::size_t t, std::size_t q, T) {
     return static_cast<T>(t - q);
@@ -87,12 +101,13 @@ struct EmitBars {
 // are kept in a table and a running value. Each position costs a few
 // comparisons that compile to selects, whatever the data (a queue's evictions
 // mispredict on random data). Newer positions win ties, as in the queue.
-template <class T, class Better>
+template <class T, class Better, bool Positions>
 class BlockExtreme {
  public:
+  // An extreme and, when the caller needs it, where it stands.
   struct Best {
     T v;
-    std::size_t at;
+    [[no_unique_address]] std::conditional_t<Positions, std::size_t, Nothing> at;
   };
 
   BlockExtreme(const T* x, std::uint64_t p) : x_(x), p_(p) {}
@@ -103,20 +118,34 @@ class BlockExtreme {
     if (previous) {
       if (!suffix_) suffix_ = std::make_unique_for_overwrite<Best[]>(p_);
       const std::size_t first = block - p_;
-      Best best{x_[block - 1], block - 1};
+      Best best = at(block - 1);
       suffix_[p_ - 1] = best;
-      for (std::size_t j = p_ - 1; j-- > 0;) suffix_[j] = best = newer_wins({x_[first + j], first + j}, best);
+      for (std::size_t j = p_ - 1; j-- > 0;) suffix_[j] = best = newer_wins(at(first + j), best);
     }
-    run_ = {x_[block], block};
+    run_ = at(block);
   }
-  void push(std::size_t i) { run_ = newer_wins(run_, {x_[i], i}); }
+  void push(std::size_t i) { run_ = newer_wins(run_, at(i)); }
   // The extreme of [lo, i], i the last position pushed.
   Best best(std::size_t lo) const {
     return lo >= block_ ? run_ : newer_wins(suffix_[lo - (block_ - p_)], run_);
   }
 
  private:
-  static Best newer_wins(Best older, Best newer) { return Better::keeps(newer.v, older.v) ? older : newer; }
+  Best at(std::size_t i) const {
+    if constexpr (Positions)
+      return {x_[i], i};
+    else
+      return {x_[i], {}};
+  }
+  // Value and position selected separately, so that the compiler can use a
+  // max/min instruction for the value and a conditional move for the position.
+  static Best newer_wins(Best older, Best newer) {
+    const bool keep = Better::keeps(newer.v, older.v);
+    Best out;
+    out.v = keep ? older.v : newer.v;
+    if constexpr (Positions) out.at = keep ? older.at : newer.at;
+    return out;
+  }
 
   const T* x_;
   std::uint64_t p_;

@@ -57,11 +57,14 @@ void cumulative_extremum(const Context& ctx, std::span<T> r, std::span<const T> 
 }
 
 template <class T, class Better, class Emit>
-struct BlockTrack : BlockExtreme<T, Better> {
-  using BlockExtreme<T, Better>::BlockExtreme;
+struct BlockTrack : BlockExtreme<T, Better, Emit::kPositions> {
+  using BlockExtreme<T, Better, Emit::kPositions>::BlockExtreme;
   T value(std::size_t i, std::size_t lo) const {
     const auto best = this->best(lo);
-    return Emit::emit(i, best.at, best.v);
+    if constexpr (Emit::kPositions)
+      return Emit::emit(i, best.at, best.v);
+    else
+      return Emit::emit(i, 0, best.v);
   }
 };
 
@@ -76,8 +79,7 @@ Status run_extremum(const Context& ctx, std::span<T> r, std::span<const T> input
           BlockTrack<T, Better, Emit> track(xs.data(), periods);
           return walk_blocks(ctx, rs, xs, periods, prepare_range(ctx, rs), track);
         }
-        // The window holds at most periods + 1 positions between an entry and a leave.
-        Extremum<T, Better, Emit> state{xs.data(), MonotonicQueue(std::min<std::uint64_t>(periods, xs.size()) + 1)};
+        Extremum<T, Better, Emit> state{xs.data(), {}};
         run_window(ctx, rs, xs, periods, state);
       },
       r, input);
@@ -91,7 +93,7 @@ template <class T, class Better, class Emit>
 void variable_default(const Context& ctx, std::span<T> r, std::span<const T> x,
                       std::span<const std::uint64_t> periods, Range range) {
   const bool strict = ctx.strict();
-  MonotonicQueue queue(range.e);
+  MonotonicQueue queue;
   std::size_t nan_end = 0;  // one past the last NaN seen
   for (std::size_t t = 0; t < range.e; ++t) {
     if (is_nan(x[t])) {
@@ -117,7 +119,7 @@ void variable_skip_nan(const Context& ctx, std::span<T> r, std::span<const T> x,
   const bool strict = ctx.strict();
   std::vector<std::size_t> positions;
   positions.reserve(range.e - range.s);
-  MonotonicQueue queue(range.e - range.s);
+  MonotonicQueue queue;
   for (std::size_t t = range.s; t < range.e; ++t) {
     r[t] = kNaN<T>;
     if (is_nan(x[t])) continue;

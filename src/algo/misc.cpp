@@ -14,8 +14,8 @@ namespace {
 // The window's highest minus its lowest value.
 template <class T>
 struct Spread {
-  BlockExtreme<T, Highest> highest;
-  BlockExtreme<T, Lowest> lowest;
+  BlockExtreme<T, Highest, false> highest;
+  BlockExtreme<T, Lowest, false> lowest;
 
   void begin(std::size_t block, bool previous) {
     highest.begin(block, previous);

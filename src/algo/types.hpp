@@ -17,6 +17,9 @@ struct Bool {
 inline constexpr Bool kTrue{1};
 inline constexpr Bool kFalse{0};
 
+// A member that takes no room, where a template needs none.
+struct Nothing {};
+
 template <class T>
 inline constexpr T kNaN = std::numeric_limits<T>::quiet_NaN();
 
