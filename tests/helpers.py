@@ -38,6 +38,15 @@ def assert_same(actual, expected, rtol=0.0, atol=0.0):
     np.testing.assert_allclose(actual, expected, rtol=rtol, atol=atol, equal_nan=True)
 
 
+def assert_identical(actual, expected):
+    """Equal values including the sign of zero, NaN at the same positions."""
+    actual = np.asarray(actual, dtype=np.float64)
+    expected = np.asarray(expected, dtype=np.float64)
+    np.testing.assert_array_equal(np.isnan(actual), np.isnan(expected), err_msg="NaN positions differ")
+    np.testing.assert_array_equal(actual, expected)
+    np.testing.assert_array_equal(np.signbit(actual), np.signbit(expected), err_msg="signs of zero differ")
+
+
 def group_slices(n, groups):
     """The group slices of an array of length n, as (offset, length)."""
     g = max(groups, 1)

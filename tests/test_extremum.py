@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import quorbel.algo._algo as algo
-from helpers import MODES, SENTINEL, assert_same, group_slices, random_series, resolve, run
+from helpers import MODES, SENTINEL, assert_identical, assert_same, group_slices, random_series, resolve, run
 
 nan = np.nan
 FIXED = {"hhv": (max, False), "llv": (min, False), "hhvbars": (max, True), "llvbars": (min, True)}
@@ -123,6 +123,26 @@ def test_fixed_windows_match_a_direct_scan(mode, name):
             assert_same(r, fixed_reference(x, p, MODES[mode], start, end, groups, pick, bars))
 
 
+SPECIAL = np.array([-np.inf, -1.0, -0.0, 0.0, 1.0, np.inf, nan])
+
+
+@pytest.mark.parametrize("name", FIXED)
+def test_infinities_and_signed_zeros_across_blocks(name):
+    # Windows of p positions are assembled from two blocks of p; ties between
+    # -0.0 and 0.0 must still go to the newer position, across block borders
+    # and with history before start.
+    pick, bars = FIXED[name]
+    rng = np.random.default_rng(17)
+    for _ in range(40):
+        x = rng.choice(SPECIAL, size=int(rng.integers(1, 120)), p=[.1, .15, .25, .25, .15, .08, .02])
+        p, start = int(rng.choice([1, 2, 3, 5, 8])), int(rng.integers(0, 20))
+        for flags in (0, 2):
+            algo.set_ctx(flags=flags, start=start)
+            for dtype in (np.float64, np.float32):
+                r = run(getattr(algo, name), x, params=(p,), dtype=dtype)
+                assert_identical(r, fixed_reference(x, p, flags, start, 0, 0, pick, bars))
+
+
 def test_monotone_and_long_windows_agree_with_pandas():
     pd = pytest.importorskip("pandas")
     rng = np.random.default_rng(5)
@@ -232,34 +252,57 @@ def test_min_max_diff_examples(mode, x, expected):
     assert np.isnan(run(algo.min_max_diff, x, params=(0,))).all()
 
 
-@pytest.mark.parametrize("mode", ["default", "strict"])
+@pytest.mark.parametrize("mode", MODES)
 def test_min_max_diff_matches_a_direct_scan(mode):
+    # the NaN-skipping bit does not apply: windows are always positional
     rng = np.random.default_rng(3)
+    positional = MODES[mode] & 2
     for _ in range(10):
         x = random_series(rng, int(rng.integers(0, 300)), nan_fraction=0.05)
+        x[rng.random(len(x)) < 0.02] = np.inf
         p, groups, start = int(rng.choice([1, 2, 5, 30])), int(rng.choice([0, 4])), int(rng.integers(-9, 9))
         algo.set_ctx(flags=MODES[mode], groups=groups, start=start)
-        expected = fixed_reference(x, p, MODES[mode], start, 0, groups, max, False) - \
-            fixed_reference(x, p, MODES[mode], start, 0, groups, min, False)
-        assert_same(run(algo.min_max_diff, x, params=(p,)), expected)
+        for dtype in (np.float64, np.float32):
+            xd = x.astype(dtype)
+            with np.errstate(invalid="ignore"):
+                expected = fixed_reference(xd, p, positional, start, 0, groups, max, False).astype(dtype) - \
+                    fixed_reference(xd, p, positional, start, 0, groups, min, False).astype(dtype)
+            assert_identical(run(algo.min_max_diff, x, params=(p,), dtype=dtype), expected)
 
 
-def drawdown_reference(x, p, flags, start, end, groups):
+def drawdown_reference(x, p, flags, start, end, groups, dtype=np.float64):
+    """The rescan of each window, step by step in the element type: the
+    running peak starts at the window's first value and the worst fall from it
+    is kept."""
+    x = np.asarray(x, dtype)
     out = np.full(len(x), nan)
-    for off, n in group_slices(len(x), groups):
-        xs = x[off:off + n]
-        s0, e = resolve(start, end, n)
-        for s in range(s0, e):
-            lo = max(0, s - p + 1)
-            if (flags & 2 and s - s0 + 1 < p) or math.isnan(xs[s]):
-                continue
-            w = xs[lo:s + 1]
-            if flags & 1:
-                w = w[~np.isnan(w)]
-            elif np.isnan(w).any():
-                continue
-            peaks = np.maximum.accumulate(w)
-            out[off + s] = min(0.0, ((w - peaks) / peaks).min())
+    zero = dtype(0)
+    with np.errstate(all="ignore"):
+        for off, n in group_slices(len(x), groups):
+            xs = x[off:off + n]
+            s0, e = resolve(start, end, n)
+            for s in range(s0, e):
+                lo = max(0, s - p + 1)
+                if (flags & 2 and s - s0 + 1 < p) or math.isnan(xs[s]):
+                    continue
+                if flags & 1:
+                    values = [v for v in xs[lo:s + 1] if not math.isnan(v)]
+                    peak, worst = values[0], zero
+                else:
+                    values = list(xs[lo:s + 1])
+                    if any(math.isnan(v) for v in values):
+                        continue
+                    peak = values[0]
+                    first = (peak - peak) / peak
+                    worst = zero if math.isnan(first) else first
+                    values = values[1:]
+                for v in values:
+                    if v > peak:
+                        peak = v
+                    d = (v - peak) / peak
+                    if d < worst:
+                        worst = d
+                out[off + s] = worst
     return out
 
 
@@ -279,7 +322,8 @@ def test_max_drawdown_examples_and_error():
 
 
 @pytest.mark.parametrize("mode", MODES)
-def test_max_drawdown_matches_a_direct_scan(mode):
+@pytest.mark.parametrize("dtype", [np.float64, np.float32])
+def test_max_drawdown_matches_a_direct_scan(mode, dtype):
     rng = np.random.default_rng(8)
     for _ in range(8):
         n = int(rng.integers(0, 200))
@@ -287,5 +331,15 @@ def test_max_drawdown_matches_a_direct_scan(mode):
         p, groups = int(rng.choice([1, 2, 5, 30])), int(rng.choice([0, 3]))
         start, end = int(rng.integers(-9, 9)), int(rng.choice([0, -3]))
         algo.set_ctx(flags=MODES[mode], groups=groups, start=start, end=end)
-        assert_same(run(algo.max_drawdown, x, params=(p,)), drawdown_reference(x, p, MODES[mode], start, end, groups),
-                    rtol=1e-12)
+        r = run(algo.max_drawdown, x, params=(p,), dtype=dtype)
+        assert_identical(r, drawdown_reference(x, p, MODES[mode], start, end, groups, dtype))
+
+
+@pytest.mark.parametrize("x,expected", [
+    ([-2.0, -1.0, -4.0], [-0.0, -0.0, -0.0]),    # a negative first value starts the worst fall at -0
+    ([0.0, 0.0, -1.0], [0.0, 0.0, -np.inf]),      # a zero peak: 0/0 never replaces, -1/0 does
+    ([np.inf, 1.0, 2.0], [0.0, 0.0, 0.0]),       # an infinite peak: inf-inf is NaN, -inf/inf too
+    ([1.0, np.inf, 1.0], [0.0, 0.0, 0.0]),       # every fall from an infinite peak is NaN
+])
+def test_max_drawdown_degenerate_peaks(x, expected):
+    assert_identical(run(algo.max_drawdown, x, params=(3,)), expected)
