@@ -58,7 +58,8 @@ void smooth(const Context& ctx, std::span<T> r, std::span<const T> x, bool stric
 // 2 / (periods + 1), periods + 1 formed without wrapping.
 template <class T>
 T ema_factor(std::uint64_t periods) {
-  return T(2) / static_cast<T>(static_cast<unsigned __int128>(periods) + 1);
+  const T divisor = periods == UINT64_MAX ? static_cast<T>(18446744073709551616.0) : static_cast<T>(periods + 1);
+  return T(2) / divisor;
 }
 
 template <class T>
@@ -88,7 +89,8 @@ struct LinearWeighted {
 
 template <class T>
 void lwma_v_default(std::span<T> r, std::span<const T> x, std::span<const std::uint64_t> periods, Range range) {
-  PrefixWalk<T, true> prefix(range.e);
+  PrefixWalk<T, true> prefix(
+      longest_window(periods, range.s, range.e, [](std::size_t t) { return t + 1; }));
   for (std::size_t t = 0; t < range.e; ++t) {
     const T v = x[t];
     prefix.push(t, v);
@@ -106,7 +108,8 @@ template <class T>
 void lwma_v_skip_nan(const Context& ctx, std::span<T> r, std::span<const T> x,
                      std::span<const std::uint64_t> periods, Range range) {
   const bool strict = ctx.strict();
-  SkipPrefix<T, true> values(range.e - range.s);
+  SkipPrefix<T, true> values(
+      longest_window(periods, range.s, range.e, [&](std::size_t t) { return t + 1 - range.s; }));
   for (std::size_t t = range.s; t < range.e; ++t) {
     const T v = x[t];
     r[t] = kNaN<T>;

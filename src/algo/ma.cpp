@@ -63,7 +63,8 @@ template <class T>
 void ma_v_default(const Context& ctx, std::span<T> r, std::span<const T> x,
                   std::span<const std::uint64_t> periods, Range range) {
   const bool strict = ctx.strict();
-  PrefixWalk<T, false> prefix(range.e);
+  PrefixWalk<T, false> prefix(
+      longest_window(periods, range.s, range.e, [](std::size_t t) { return t + 1; }));
   for (std::size_t t = 0; t < range.e; ++t) {
     const T v = x[t];
     prefix.push(t, v);
@@ -79,7 +80,8 @@ template <class T>
 void ma_v_skip_nan(const Context& ctx, std::span<T> r, std::span<const T> x,
                    std::span<const std::uint64_t> periods, Range range) {
   const bool strict = ctx.strict();
-  SkipPrefix<T, false> values(range.e - range.s);
+  SkipPrefix<T, false> values(
+      longest_window(periods, range.s, range.e, [&](std::size_t t) { return t + 1 - range.s; }));
   for (std::size_t t = range.s; t < range.e; ++t) {
     const T v = x[t];
     r[t] = kNaN<T>;

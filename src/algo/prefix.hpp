@@ -1,16 +1,47 @@
 #pragma once
 // Prefix sums for windows whose length changes from position to position:
 // any window is then answered in constant time as a difference of two sums.
+// Only the last `history` + 1 sums are ever read, so they live in a ring
+// buffer sized to the longest window the call actually asks for rather than
+// to the group: memory and cache traffic follow the windows, not n.
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <vector>
 
 #include "types.hpp"
 
 namespace quorbel::algo {
+
+// The longest history a per-position window can use over positions [s, e):
+// at most periods[t], and no more than the `available(t)` values before it.
+template <class Available>
+std::size_t longest_window(std::span<const std::uint64_t> periods, std::size_t s, std::size_t e,
+                           Available&& available) {
+  std::size_t longest = 0;
+  for (std::size_t t = s; t < e; ++t) {
+    const std::size_t w = std::min<std::uint64_t>(periods[t], available(t));
+    longest = w > longest ? w : longest;
+  }
+  return longest;
+}
+
+// A ring of the last `mask + 1` entries of a sequence indexed from 0.
+template <class V>
+class Ring {
+ public:
+  explicit Ring(std::size_t history)
+      : mask_(std::bit_ceil(history + 1) - 1), slots_(std::make_unique_for_overwrite<V[]>(mask_ + 1)) {}
+  V& operator[](std::size_t k) { return slots_[k & mask_]; }
+  const V& operator[](std::size_t k) const { return slots_[k & mask_]; }
+
+ private:
+  std::size_t mask_;
+  std::unique_ptr<V[]> slots_;
+};
 
 // Default mode: plain (P) and position-weighted (Q, optional) prefix sums of a
 // group slice from its first position on, NaN adding nothing, and the end of
@@ -18,9 +49,8 @@ namespace quorbel::algo {
 template <class T, bool Weighted>
 class PrefixWalk {
  public:
-  explicit PrefixWalk(std::size_t e)
-      : sum_(std::make_unique_for_overwrite<T[]>(e + 1)),
-        weighted_(Weighted ? std::make_unique_for_overwrite<T[]>(e + 1) : nullptr) {
+  // `history`: the longest window (in positions) any query reaches back.
+  explicit PrefixWalk(std::size_t history) : sum_(history), weighted_(Weighted ? history : 0) {
     sum_[0] = 0;
     if constexpr (Weighted) weighted_[0] = 0;
   }
@@ -44,8 +74,8 @@ class PrefixWalk {
   T weighted(std::size_t a, std::size_t b) const { return weighted_[b] - weighted_[a]; }
 
  private:
-  std::unique_ptr<T[]> sum_;
-  std::unique_ptr<T[]> weighted_;
+  Ring<T> sum_;
+  Ring<T> weighted_;
   std::size_t nan_end_ = 0;
 };
 
@@ -55,41 +85,41 @@ class PrefixWalk {
 template <class T, bool Weighted>
 class SkipPrefix {
  public:
-  explicit SkipPrefix(std::size_t capacity) {
-    positions_.reserve(capacity);
-    sum_.reserve(capacity + 1);
-    sum_.push_back(0);
-    if constexpr (Weighted) {
-      weighted_.reserve(capacity + 1);
-      weighted_.push_back(0);
-    }
+  // `history`: the most values any query reaches back.
+  explicit SkipPrefix(std::size_t history)
+      : positions_(history), sum_(history), weighted_(Weighted ? history : 0) {
+    sum_[0] = 0;
+    if constexpr (Weighted) weighted_[0] = 0;
   }
 
   void record(std::size_t t, T v) {
-    positions_.push_back(t);
-    sum_.push_back(sum_.back() + v);
-    if constexpr (Weighted) weighted_.push_back(weighted_.back() + v * static_cast<T>(positions_.size()));
+    positions_[count_] = t;
+    sum_[count_ + 1] = sum_[count_] + v;
+    if constexpr (Weighted) weighted_[count_ + 1] = weighted_[count_] + v * static_cast<T>(count_ + 1);
+    ++count_;
   }
 
-  std::size_t count() const { return positions_.size(); }
+  std::size_t count() const { return count_; }
   // The last w values lie on the w consecutive positions ending at t.
   bool consecutive(std::size_t t, std::uint64_t w) const {
-    return count() >= w && t - positions_[count() - w] + 1 == w;
+    return count_ >= w && t - positions_[count_ - w] + 1 == w;
   }
   // Sums over the last w recorded values (w <= count()).
-  T sum_last(std::size_t w) const { return sum_[count()] - sum_[count() - w]; }
-  T weighted_last(std::size_t w) const { return weighted_[count()] - weighted_[count() - w]; }
+  T sum_last(std::size_t w) const { return sum_[count_] - sum_[count_ - w]; }
+  T weighted_last(std::size_t w) const { return weighted_[count_] - weighted_[count_ - w]; }
 
  private:
-  std::vector<std::size_t> positions_;
-  std::vector<T> sum_;
-  std::vector<T> weighted_;
+  Ring<std::size_t> positions_;
+  Ring<T> sum_;
+  Ring<T> weighted_;
+  std::size_t count_ = 0;
 };
 
 // The linear-weight divisor w(w+1)/2, formed in unsigned arithmetic wide
 // enough not to wrap, then converted to the element type.
 template <class T>
 T triangle(std::uint64_t w) {
+  if (w < (std::uint64_t{1} << 32)) return static_cast<T>((w * w + w) >> 1);  // the common, cheap case
   const unsigned __int128 v = static_cast<unsigned __int128>(w) * w + w;
   return static_cast<T>(v >> 1);
 }
