@@ -136,7 +136,7 @@ def test_infinities_and_signed_zeros_across_blocks(name):
     for _ in range(40):
         x = rng.choice(SPECIAL, size=int(rng.integers(1, 120)), p=[.1, .15, .25, .25, .15, .08, .02])
         p, start = int(rng.choice([1, 2, 3, 5, 8])), int(rng.integers(0, 20))
-        for flags in (0, 2):
+        for flags in MODES.values():
             algo.set_ctx(flags=flags, start=start)
             for dtype in (np.float64, np.float32):
                 r = run(getattr(algo, name), x, params=(p,), dtype=dtype)

@@ -101,7 +101,7 @@ struct EmitBars {
 // are kept in a table and a running value. Each position costs a few
 // comparisons that compile to selects, whatever the data (a queue's evictions
 // mispredict on random data). Newer positions win ties, as in the queue.
-template <class T, class Better, bool Positions>
+template <class T, class Better, bool Positions, class Source = const T*>
 class BlockExtreme {
  public:
   // An extreme and, when the caller needs it, where it stands.
@@ -110,7 +110,8 @@ class BlockExtreme {
     [[no_unique_address]] std::conditional_t<Positions, std::size_t, Nothing> at;
   };
 
-  BlockExtreme(const T* x, std::uint64_t p) : x_(x), p_(p) {}
+  // `x[i]` reads the value of entry i: an array, or a ring of the latest ones.
+  BlockExtreme(Source x, std::uint64_t p) : x_(x), p_(p) {}
 
   // Starts the block at `block`; `previous` says a full block precedes it.
   void begin(std::size_t block, bool previous) {
@@ -147,7 +148,7 @@ class BlockExtreme {
     return out;
   }
 
-  const T* x_;
+  Source x_;
   std::uint64_t p_;
   std::size_t block_ = 0;
   Best run_{};

@@ -1,35 +1,18 @@
 #include "extremum.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "driver.hpp"
 #include "extreme.hpp"
+#include "ring.hpp"
 #include "window.hpp"
 
 namespace quorbel::algo {
 
 namespace {
-
-// The window's extreme as a state of the shared window walkers.
-template <class T, class Better, class Emit>
-struct Extremum {
-  const T* x;
-  MonotonicQueue queue;
-
-  bool enter(std::size_t j) {
-    if (is_nan(x[j])) return true;
-    queue.push<Better>(j, [this](std::size_t k) { return x[k]; });
-    return false;
-  }
-  bool leave(std::size_t j) {
-    if (is_nan(x[j])) return true;
-    if (!queue.empty() && queue.front() == j) queue.pop_front();
-    return false;
-  }
-  T value(std::size_t t, std::size_t) const { return Emit::emit(t, queue.front(), x[queue.front()]); }
-};
 
 // periods = 0: the expanding window from the start of the range. Without
 // NaN-skipping a NaN ends the group's output, since every later window holds it.
@@ -68,19 +51,57 @@ struct BlockTrack : BlockExtreme<T, Better, Emit::kPositions> {
   }
 };
 
+// NaN-skipping mode: the window is the last p non-NaN values of the range, so
+// the block engine runs on their ranks, reading them from a ring that holds
+// the latest p + 1 of them.
+template <class T, class Better, class Emit>
+void block_skip_nan(const Context& ctx, std::span<T> r, std::span<const T> x, std::uint64_t p, Range range) {
+  const bool strict = ctx.strict();
+  const std::size_t history = std::min<std::uint64_t>(p, range.e - range.s);
+  Ring<T> values(history);
+  Ring<std::size_t> positions(history);
+  BlockExtreme<T, Better, Emit::kPositions, typename Ring<T>::View> extreme(values.view(), p);
+  std::size_t count = 0;       // non-NaN values recorded
+  std::size_t next_block = 0;  // the rank where the next block starts
+  for (std::size_t i = range.s; i < range.e; ++i) {
+    const T v = x[i];
+    if (is_nan(v)) {
+      r[i] = kNaN<T>;
+      continue;
+    }
+    values[count] = v;
+    positions[count] = i;
+    if (count == next_block) {
+      extreme.begin(count, count > 0);
+      next_block = p > SIZE_MAX - count ? SIZE_MAX : count + p;
+    } else {
+      extreme.push(count);
+    }
+    ++count;
+    // strict: p values on the p consecutive positions ending at i
+    if (strict && !(count >= p && i + 1 - positions[count - p] == p)) {
+      r[i] = kNaN<T>;
+      continue;
+    }
+    const auto best = extreme.best(count > p ? count - p : 0);
+    if constexpr (Emit::kPositions)
+      r[i] = Emit::emit(i, positions[best.at], best.v);
+    else
+      r[i] = Emit::emit(i, 0, best.v);
+  }
+}
+
 template <class T, class Better, class Emit>
 Status run_extremum(const Context& ctx, std::span<T> r, std::span<const T> input, std::uint64_t periods) {
   if (auto err = check_lengths(r.size(), input.size())) return err;
   run_groups(
       ctx,
       [&](std::span<T> rs, std::span<const T> xs) {
-        if (periods == 0) return cumulative_extremum<T, Better, Emit>(ctx, rs, xs, prepare_range(ctx, rs));
-        if (!ctx.skip_nan()) {
-          BlockTrack<T, Better, Emit> track(xs.data(), periods);
-          return walk_blocks(ctx, rs, xs, periods, prepare_range(ctx, rs), track);
-        }
-        Extremum<T, Better, Emit> state{xs.data(), {}};
-        run_window(ctx, rs, xs, periods, state);
+        const Range range = prepare_range(ctx, rs);
+        if (periods == 0) return cumulative_extremum<T, Better, Emit>(ctx, rs, xs, range);
+        if (ctx.skip_nan()) return block_skip_nan<T, Better, Emit>(ctx, rs, xs, periods, range);
+        BlockTrack<T, Better, Emit> track(xs.data(), periods);
+        walk_blocks(ctx, rs, xs, periods, range, track);
       },
       r, input);
   return {};

@@ -6,12 +6,12 @@
 // to the group: memory and cache traffic follow the windows, not n.
 
 #include <algorithm>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
 
+#include "ring.hpp"
 #include "types.hpp"
 
 namespace quorbel::algo {
@@ -28,20 +28,6 @@ std::size_t longest_window(std::span<const std::uint64_t> periods, std::size_t s
   }
   return longest;
 }
-
-// A ring of the last `mask + 1` entries of a sequence indexed from 0.
-template <class V>
-class Ring {
- public:
-  explicit Ring(std::size_t history)
-      : mask_(std::bit_ceil(history + 1) - 1), slots_(std::make_unique_for_overwrite<V[]>(mask_ + 1)) {}
-  V& operator[](std::size_t k) { return slots_[k & mask_]; }
-  const V& operator[](std::size_t k) const { return slots_[k & mask_]; }
-
- private:
-  std::size_t mask_;
-  std::unique_ptr<V[]> slots_;
-};
 
 // Default mode: plain (P) and position-weighted (Q, optional) prefix sums of a
 // group slice from its first position on, NaN adding nothing, and the end of
