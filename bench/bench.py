@@ -32,7 +32,7 @@ def main():
 
     from quorbel.algo import set_ctx
 
-    batch = 0.01 if args.quick else 0.05
+    batch = 0.01 if args.quick else 0.1
     if args.one:
         name, fn, _ = next(c for c in CASES if c[0] == args.one)
         contenders = fn()

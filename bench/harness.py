@@ -15,7 +15,7 @@ def case(name, scaling=False):
     return register
 
 
-def measure(fn, min_batch=0.02, batches=7):
+def measure(fn, min_batch=0.02, batches=9):
     """Median seconds per call over several batches of calls."""
     fn()
     loops, t = 1, 0.0

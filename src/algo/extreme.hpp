@@ -144,7 +144,9 @@ class BlockExtreme {
     const bool keep = Better::keeps(newer.v, older.v);
     Best out;
     out.v = keep ? older.v : newer.v;
-    if constexpr (Positions) out.at = keep ? older.at : newer.at;
+    // by arithmetic: the compiler would branch on a conditional here, and the
+    // branch mispredicts on random data
+    if constexpr (Positions) out.at = newer.at ^ ((older.at ^ newer.at) & (std::size_t{0} - keep));
     return out;
   }
 
