@@ -63,6 +63,20 @@ def resolve(start, end, n):
     return s, e
 
 
+def random_layout(rng, max_n=250, ends=(0, -3, 5, 150, 1000)):
+    """A random length and context (start, end, groups) for one call."""
+    n = int(rng.integers(0, max_n))
+    groups = int(rng.choice([0, 1, 3, 7, 40]))
+    start = int(rng.integers(-30, 30))
+    end = int(rng.choice(ends))
+    return n, dict(start=start, end=end, groups=groups)
+
+
+def tolerance(dtype):
+    """What incremental sums may drift from a recomputation, by width."""
+    return dict(rtol=1e-9, atol=1e-9) if dtype == np.float64 else dict(rtol=1e-3, atol=1e-3)
+
+
 def random_series(rng, n, nan_fraction=0.1, runs=True, dtype=np.float64):
     """Random values with isolated NaNs and, optionally, NaN runs."""
     x = rng.normal(size=n).astype(dtype)

@@ -7,7 +7,8 @@ import pytest
 
 import quorbel.algo._algo as algo
 from helpers import (MODES, SENTINEL, assert_groups_match_slices, assert_quiet_nan_fill, assert_same,
-                     linear_weighted_mean, odd_nan, per_position_reference, random_series, run, window_reference)
+                     linear_weighted_mean, odd_nan, per_position_reference, random_layout, random_series, run,
+                     tolerance, window_reference)
 
 nan, inf = np.nan, np.inf
 U64_MAX = 2**64 - 1
@@ -158,20 +159,14 @@ def random_periods(rng, n, top):
     return p
 
 
-def tolerance(dtype):
-    return dict(rtol=1e-9, atol=1e-9) if dtype == np.float64 else dict(rtol=1e-3, atol=1e-3)
-
-
 @pytest.mark.parametrize("mode", MODES)
 @pytest.mark.parametrize("dtype", [np.float64, np.float32])
 def test_matches_window_by_window_recomputation(mode, dtype):
     rng = np.random.default_rng(100 + MODES[mode] + 10 * (dtype == np.float32))
     flags = MODES[mode]
     for _ in range(10):
-        n = int(rng.integers(0, 250))
-        groups = int(rng.choice([0, 1, 3, 7, 40]))
-        start = int(rng.integers(-30, 30))
-        end = int(rng.choice([0, -3, 5, 150, 1000]))
+        n, layout = random_layout(rng)
+        start, end, groups = layout["start"], layout["end"], layout["groups"]
         x = random_series(rng, n, nan_fraction=0.08, dtype=dtype)
         algo.set_ctx(flags=flags, start=start, end=end, groups=groups)
         where = dict(flags=flags, start=start, end=end, groups=groups)

@@ -10,7 +10,8 @@ import pytest
 
 import quorbel.algo._algo as algo
 from helpers import (FLAG_SKIP_NAN, FLAG_STRICT, MODES, SENTINEL, assert_groups_match_slices,
-                     assert_quiet_nan_fill, assert_same, group_slices, odd_nan, random_series, resolve, run)
+                     assert_quiet_nan_fill, assert_same, group_slices, odd_nan, random_layout, random_series, resolve,
+                     run)
 
 nan, inf = np.nan, np.inf
 U64_MAX = 2**64 - 1
@@ -402,10 +403,8 @@ def test_family_matches_a_direct_recurrence(mode, dtype):
     rng = np.random.default_rng(200 + MODES[mode] + 10 * (dtype == np.float32))
     flags = MODES[mode]
     for _ in range(8):
-        n = int(rng.integers(0, 300))
-        groups = int(rng.choice([0, 1, 3, 7, 40]))
-        start = int(rng.integers(-30, 30))
-        end = int(rng.choice([0, -3, 5]))   # has no effect
+        n, layout = random_layout(rng, max_n=300, ends=(0, -3, 5))   # end has no effect
+        start, end, groups = layout["start"], layout["end"], layout["groups"]
         x = random_series(rng, n, nan_fraction=0.05, dtype=dtype)
         algo.set_ctx(flags=flags, start=start, end=end, groups=groups)
         where = dict(flags=flags, start=start, groups=groups, dtype=dtype)

@@ -5,7 +5,7 @@ import pandas as pd
 import pytest
 
 import quorbel.algo._algo as algo
-from helpers import MODES, assert_same, random_series, run, window_reference
+from helpers import MODES, assert_same, random_layout, random_series, run, window_reference
 
 nan, inf = np.nan, np.inf
 
@@ -74,10 +74,8 @@ def test_matches_window_by_window_recomputation(mode, dtype):
     rng = np.random.default_rng(sum(map(ord, mode)) + (dtype == np.float32))
     tol = dict(rtol=1e-9, atol=1e-9) if dtype == np.float64 else dict(rtol=2e-4, atol=2e-4)
     for _ in range(12):
-        n = int(rng.integers(0, 400))
-        groups = int(rng.choice([0, 1, 3, 7, 40]))
-        start = int(rng.integers(-30, 30))
-        end = int(rng.choice([0, -3, 5, 150, 1000]))
+        n, layout = random_layout(rng, max_n=400)
+        start, end, groups = layout["start"], layout["end"], layout["groups"]
         p = int(rng.choice([2, 3, 5, 17, 60]))
         x = random_series(rng, n, nan_fraction=0.08, dtype=dtype)
         algo.set_ctx(flags=MODES[mode], start=start, end=end, groups=groups)

@@ -10,8 +10,8 @@ import pytest
 
 import quorbel.algo._algo as algo
 from helpers import (FLAG_SKIP_NAN, FLAG_STRICT, MODES, SENTINEL, assert_groups_match_slices,
-                     assert_quiet_nan_fill, assert_same, group_slices, odd_nan, random_series, resolve, run,
-                     window_reference)
+                     assert_quiet_nan_fill, assert_same, group_slices, odd_nan, random_layout, random_series, resolve,
+                     run, tolerance, window_reference)
 
 nan, inf = np.nan, np.inf
 T, F = True, False
@@ -264,21 +264,13 @@ def test_missing_results_are_the_plain_quiet_nan(dtype):
 
 # -- randomised comparisons ---------------------------------------------------------------
 
-def tolerance(dtype):
-    return dict(rtol=1e-9, atol=1e-9) if dtype == np.float64 else dict(rtol=1e-3, atol=1e-3)
-
-
 @pytest.mark.parametrize("mode", MODES)
 @pytest.mark.parametrize("dtype", [np.float64, np.float32])
 def test_matches_window_by_window_recomputation(mode, dtype):
     rng = np.random.default_rng(300 + MODES[mode] + 10 * (dtype == np.float32))
     flags = MODES[mode]
     for _ in range(10):
-        n = int(rng.integers(0, 250))
-        groups = int(rng.choice([0, 1, 3, 7, 40]))
-        start = int(rng.integers(-30, 30))
-        end = int(rng.choice([0, -3, 5, 150, 1000]))
-        where = dict(start=start, end=end, groups=groups)
+        n, where = random_layout(rng)
         algo.set_ctx(flags=flags, **where)
         x = random_series(rng, n, nan_fraction=0.08, dtype=dtype)
         cond = rng.random(n) < 0.6

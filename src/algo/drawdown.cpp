@@ -51,11 +51,10 @@ Status ta_max_drawdown(const Context& ctx, std::span<T> r, std::span<const T> in
   if (periods == 0)
     return Error::invalid_period("max_drawdown requires periods >= 1, got " + std::to_string(periods));
   // Every output rescans its window: the work per element is the window length.
-  for_each_group(
-      ctx, r.size(),
-      [&](std::size_t offset, std::size_t length) {
-        std::span<T> rs = r.subspan(offset, length);
-        const T* x = input.data() + offset;
+  run_groups_costed(
+      ctx, periods,
+      [&](std::span<T> rs, std::span<const T> xs) {
+        const T* x = xs.data();
         const Range range = prepare_range(ctx, rs);
         for (std::size_t s = range.s; s < range.e; ++s) {
           const std::size_t lo = s < periods ? 0 : s - periods + 1;
@@ -67,7 +66,7 @@ Status ta_max_drawdown(const Context& ctx, std::span<T> r, std::span<const T> in
             rs[s] = ctx.skip_nan() ? drawdown_skip_nan(x, lo, s) : drawdown(x, lo, s);
         }
       },
-      periods);
+      r, input);
   return {};
 }
 

@@ -58,12 +58,20 @@ void for_each_group(const Context& ctx, std::size_t n, Body&& body, std::size_t 
 }
 
 // Runs `kernel(slices...)` on the group slices of every array of a call; all
-// arrays have the length of the first.
+// arrays have the length of the first. `cost` as for for_each_group.
+template <class Kernel, class First, class... Rest>
+void run_groups_costed(const Context& ctx, std::size_t cost, Kernel&& kernel, First first, Rest... rest) {
+  for_each_group(
+      ctx, first.size(),
+      [&](std::size_t offset, std::size_t length) {
+        kernel(first.subspan(offset, length), rest.subspan(offset, length)...);
+      },
+      cost);
+}
+
 template <class Kernel, class First, class... Rest>
 void run_groups(const Context& ctx, Kernel&& kernel, First first, Rest... rest) {
-  for_each_group(ctx, first.size(), [&](std::size_t offset, std::size_t length) {
-    kernel(first.subspan(offset, length), rest.subspan(offset, length)...);
-  });
+  run_groups_costed(ctx, 1, kernel, first, rest...);
 }
 
 }  // namespace quorbel::algo

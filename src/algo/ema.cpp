@@ -89,37 +89,24 @@ struct LinearWeighted {
 
 template <class T>
 void lwma_v_default(std::span<T> r, std::span<const T> x, std::span<const std::uint64_t> periods, Range range) {
-  PrefixWalk<T, true> prefix(
-      longest_window(periods, range.s, range.e, [](std::size_t t) { return t + 1; }));
-  for (std::size_t t = 0; t < range.e; ++t) {
-    const T v = x[t];
-    prefix.push(t, v);
-    if (t < range.s) continue;
-    const std::uint64_t w = periods[t];
-    r[t] = kNaN<T>;
-    if (is_nan(v) || w == 0 || t + 1 < w) continue;
+  walk_prefix<T, true>(r, x, periods, range, [](std::size_t t, std::uint64_t w, const auto& prefix) {
+    if (w == 0 || t + 1 < w) return kNaN<T>;  // full windows only
     const std::size_t lo = t - w + 1;
-    if (!prefix.clean(lo)) continue;
-    r[t] = (prefix.weighted(lo, t + 1) - prefix.sum(lo, t + 1) * static_cast<T>(lo)) / triangle<T>(w);
-  }
+    if (!prefix.clean(lo)) return kNaN<T>;
+    // the weighted sum of the window re-based so that its oldest value weighs 1
+    return (prefix.weighted(lo, t + 1) - prefix.sum(lo, t + 1) * static_cast<T>(lo)) / triangle<T>(w);
+  });
 }
 
 template <class T>
 void lwma_v_skip_nan(const Context& ctx, std::span<T> r, std::span<const T> x,
                      std::span<const std::uint64_t> periods, Range range) {
   const bool strict = ctx.strict();
-  SkipPrefix<T, true> values(
-      longest_window(periods, range.s, range.e, [&](std::size_t t) { return t + 1 - range.s; }));
-  for (std::size_t t = range.s; t < range.e; ++t) {
-    const T v = x[t];
-    r[t] = kNaN<T>;
-    if (is_nan(v)) continue;
-    values.record(t, v);
-    const std::uint64_t w = periods[t];
+  walk_skip_prefix<T, true>(r, x, periods, range, [&](std::size_t t, std::uint64_t w, const auto& values) {
     const std::size_t c = values.count();
-    if (w == 0 || c < w || (strict && !values.consecutive(t, w))) continue;
-    r[t] = (values.weighted_last(w) - values.sum_last(w) * static_cast<T>(c - w)) / triangle<T>(w);
-  }
+    if (w == 0 || c < w || (strict && !values.consecutive(t, w))) return kNaN<T>;
+    return (values.weighted_last(w) - values.sum_last(w) * static_cast<T>(c - w)) / triangle<T>(w);
+  });
 }
 
 }  // namespace
@@ -226,18 +213,9 @@ Status ta_lwma(const Context& ctx, std::span<T> r, std::span<const T> input, std
 template <class T>
 Status ta_lwma_v(const Context& ctx, std::span<T> r, std::span<const T> input,
                  std::span<const std::uint64_t> periods) {
-  if (auto err = check_lengths(r.size(), input.size(), periods.size())) return err;
-  run_groups(
-      ctx,
-      [&](std::span<T> rs, std::span<const T> xs, std::span<const std::uint64_t> ps) {
-        const Range range = prepare_range(ctx, rs);
-        if (ctx.skip_nan())
-          lwma_v_skip_nan(ctx, rs, xs, ps, range);
-        else
-          lwma_v_default(rs, xs, ps, range);
-      },
-      r, input, periods);
-  return {};
+  return run_per_position(
+      ctx, r, input, periods, [&](auto... a) { lwma_v_skip_nan<T>(ctx, a...); },
+      [&](auto... a) { lwma_v_default<T>(a...); });
 }
 
 #define INSTANTIATE(T)                                                                                      \

@@ -161,18 +161,9 @@ void variable_skip_nan(const Context& ctx, std::span<T> r, std::span<const T> x,
 template <class T, class Better, class Emit>
 Status run_extremum_v(const Context& ctx, std::span<T> r, std::span<const T> input,
                       std::span<const std::uint64_t> periods) {
-  if (auto err = check_lengths(r.size(), input.size(), periods.size())) return err;
-  run_groups(
-      ctx,
-      [&](std::span<T> rs, std::span<const T> xs, std::span<const std::uint64_t> ps) {
-        const Range range = prepare_range(ctx, rs);
-        if (ctx.skip_nan())
-          variable_skip_nan<T, Better, Emit>(ctx, rs, xs, ps, range);
-        else
-          variable_default<T, Better, Emit>(ctx, rs, xs, ps, range);
-      },
-      r, input, periods);
-  return {};
+  return run_per_position(
+      ctx, r, input, periods, [&](auto... a) { variable_skip_nan<T, Better, Emit>(ctx, a...); },
+      [&](auto... a) { variable_default<T, Better, Emit>(ctx, a...); });
 }
 
 }  // namespace

@@ -63,39 +63,26 @@ template <class T>
 void ma_v_default(const Context& ctx, std::span<T> r, std::span<const T> x,
                   std::span<const std::uint64_t> periods, Range range) {
   const bool strict = ctx.strict();
-  PrefixWalk<T, false> prefix(
-      longest_window(periods, range.s, range.e, [](std::size_t t) { return t + 1; }));
-  for (std::size_t t = 0; t < range.e; ++t) {
-    const T v = x[t];
-    prefix.push(t, v);
-    if (t < range.s) continue;
-    const std::uint64_t w = periods[t];
+  walk_prefix<T, false>(r, x, periods, range, [&](std::size_t t, std::uint64_t w, const auto& prefix) {
+    // a window reaching before the group's start is shortened to what it has
     const std::size_t lo = t < w ? 0 : t - w + 1;
-    const bool write = !is_nan(v) && w > 0 && prefix.clean(lo) && !(strict && t + 1 < w);
-    r[t] = write ? prefix.sum(lo, t + 1) / static_cast<T>(t - lo + 1) : kNaN<T>;
-  }
+    const bool write = w > 0 && prefix.clean(lo) && !(strict && t + 1 < w);
+    return write ? prefix.sum(lo, t + 1) / static_cast<T>(t - lo + 1) : kNaN<T>;
+  });
 }
 
 template <class T>
 void ma_v_skip_nan(const Context& ctx, std::span<T> r, std::span<const T> x,
                    std::span<const std::uint64_t> periods, Range range) {
   const bool strict = ctx.strict();
-  SkipPrefix<T, false> values(
-      longest_window(periods, range.s, range.e, [&](std::size_t t) { return t + 1 - range.s; }));
-  for (std::size_t t = range.s; t < range.e; ++t) {
-    const T v = x[t];
-    r[t] = kNaN<T>;
-    if (is_nan(v)) continue;
-    values.record(t, v);
-    const std::uint64_t w = periods[t];
-    if (w == 0) continue;
+  walk_skip_prefix<T, false>(r, x, periods, range, [&](std::size_t t, std::uint64_t w, const auto& values) {
+    if (w == 0) return kNaN<T>;
     if (!strict) {
       const std::size_t n = std::min<std::uint64_t>(w, values.count());
-      r[t] = values.sum_last(n) / static_cast<T>(n);
-    } else if (values.consecutive(t, w)) {
-      r[t] = values.sum_last(w) / static_cast<T>(w);
+      return values.sum_last(n) / static_cast<T>(n);
     }
-  }
+    return values.consecutive(t, w) ? values.sum_last(w) / static_cast<T>(w) : kNaN<T>;
+  });
 }
 
 }  // namespace
@@ -121,18 +108,9 @@ Status ta_ma(const Context& ctx, std::span<T> r, std::span<const T> input, std::
 template <class T>
 Status ta_ma_v(const Context& ctx, std::span<T> r, std::span<const T> input,
                std::span<const std::uint64_t> periods) {
-  if (auto err = check_lengths(r.size(), input.size(), periods.size())) return err;
-  run_groups(
-      ctx,
-      [&](std::span<T> rs, std::span<const T> xs, std::span<const std::uint64_t> ps) {
-        const Range range = prepare_range(ctx, rs);
-        if (ctx.skip_nan())
-          ma_v_skip_nan(ctx, rs, xs, ps, range);
-        else
-          ma_v_default(ctx, rs, xs, ps, range);
-      },
-      r, input, periods);
-  return {};
+  return run_per_position(
+      ctx, r, input, periods, [&](auto... a) { ma_v_skip_nan<T>(ctx, a...); },
+      [&](auto... a) { ma_v_default<T>(ctx, a...); });
 }
 
 template <class T>

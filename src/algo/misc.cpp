@@ -55,11 +55,9 @@ Status ta_weighted_delay(const Context& ctx, std::span<T> r, std::span<const T> 
   const T divisor = triangle<T>(periods);
   // The linearly weighted mean of the `periods` values before each position,
   // summed afresh at every position: p multiplications per output.
-  for_each_group(
-      ctx, r.size(),
-      [&](std::size_t offset, std::size_t length) {
-        std::span<T> rs = r.subspan(offset, length);
-        std::span<const T> xs = input.subspan(offset, length);
+  run_groups_costed(
+      ctx, periods,
+      [&](std::span<T> rs, std::span<const T> xs) {
         const Range range = prepare_range(ctx, rs);
         for (std::size_t i = range.s; i < range.e; ++i) {
           rs[i] = kNaN<T>;
@@ -77,7 +75,7 @@ Status ta_weighted_delay(const Context& ctx, std::span<T> r, std::span<const T> 
           if (!missing) rs[i] = sum / divisor;
         }
       },
-      periods);
+      r, input);
   return {};
 }
 

@@ -13,6 +13,7 @@
 
 #include "ring.hpp"
 #include "types.hpp"
+#include "window.hpp"
 
 namespace quorbel::algo {
 
@@ -100,6 +101,41 @@ class SkipPrefix {
   Ring<T> weighted_;
   std::size_t count_ = 0;
 };
+
+// Default mode of a per-position window: walks the group slice from its first
+// position (values before the range belong to the windows), extending the
+// prefix sums, and writes `value(t, periods[t], prefix)` at every non-NaN
+// position of the range; NaN positions get NaN.
+template <class T, bool Weighted, class Value>
+void walk_prefix(std::span<T> r, std::span<const T> x, std::span<const std::uint64_t> periods, Range range,
+                 Value&& value) {
+  PrefixWalk<T, Weighted> prefix(longest_window(periods, range.s, range.e, [](std::size_t t) { return t + 1; }));
+  for (std::size_t t = 0; t < range.e; ++t) {
+    const T v = x[t];
+    prefix.push(t, v);
+    if (t < range.s) continue;
+    const T out = value(t, periods[t], prefix);
+    r[t] = is_nan(v) ? kNaN<T> : out;
+  }
+}
+
+// NaN-skipping mode: records the non-NaN values of the range and writes
+// `value(t, periods[t], values)` at each of them; NaN positions get NaN.
+template <class T, bool Weighted, class Value>
+void walk_skip_prefix(std::span<T> r, std::span<const T> x, std::span<const std::uint64_t> periods, Range range,
+                      Value&& value) {
+  SkipPrefix<T, Weighted> values(
+      longest_window(periods, range.s, range.e, [&](std::size_t t) { return t + 1 - range.s; }));
+  for (std::size_t t = range.s; t < range.e; ++t) {
+    const T v = x[t];
+    if (is_nan(v)) {
+      r[t] = kNaN<T>;
+      continue;
+    }
+    values.record(t, v);
+    r[t] = value(t, periods[t], values);
+  }
+}
 
 // The linear-weight divisor w(w+1)/2, formed in unsigned arithmetic wide
 // enough not to wrap, then converted to the element type.

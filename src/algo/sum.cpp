@@ -85,11 +85,9 @@ Status ta_sumbars(const Context& ctx, std::span<T> r, std::span<const T> input, 
   // Each position walks back until the running sum reaches the amount, so
   // the work per element can be large: let the driver split finely.
   constexpr std::size_t kWalkCost = 64;
-  for_each_group(
-      ctx, r.size(),
-      [&](std::size_t offset, std::size_t length) {
-        std::span<T> rs = r.subspan(offset, length);
-        std::span<const T> xs = input.subspan(offset, length);
+  run_groups_costed(
+      ctx, kWalkCost,
+      [&](std::span<T> rs, std::span<const T> xs) {
         const Range range = prepare_range(ctx, rs);
         for (std::size_t t = range.s; t < range.e; ++t) {
           rs[t] = kNaN<T>;
@@ -112,7 +110,7 @@ Status ta_sumbars(const Context& ctx, std::span<T> r, std::span<const T> input, 
           }
         }
       },
-      kWalkCost);
+      r, input);
   return {};
 }
 

@@ -20,6 +20,8 @@
 #include <span>
 
 #include "context.hpp"
+#include "driver.hpp"
+#include "error.hpp"
 #include "types.hpp"
 
 namespace quorbel::algo {
@@ -131,6 +133,26 @@ void run_window(const Context& ctx, std::span<T> r, std::span<const T> x, std::u
     walk_skip_nan(ctx, r, x, p, st, range, rule);
   else
     walk_positional(ctx, r, p, st, range, rule);
+}
+
+// A window whose length is read per position from `periods`: checks the
+// lengths, then runs `skip_nan(r, x, periods, range)` or `positional(...)` on
+// every group slice, as the flags select, with the slice's range prepared.
+template <class T, class SkipNan, class Positional>
+Status run_per_position(const Context& ctx, std::span<T> r, std::span<const T> input,
+                        std::span<const std::uint64_t> periods, SkipNan&& skip_nan, Positional&& positional) {
+  if (auto err = check_lengths(r.size(), input.size(), periods.size())) return err;
+  run_groups(
+      ctx,
+      [&](std::span<T> rs, std::span<const T> xs, std::span<const std::uint64_t> ps) {
+        const Range range = prepare_range(ctx, rs);
+        if (ctx.skip_nan())
+          skip_nan(rs, xs, ps, range);
+        else
+          positional(rs, xs, ps, range);
+      },
+      r, input, periods);
+  return {};
 }
 
 }  // namespace quorbel::algo
