@@ -121,32 +121,14 @@ def variable_periods(n, seed=0):
     return np.random.default_rng(seed).integers(1, 100, n).astype(np.uint64)
 
 
-@case("ma_v periods 1..99, 10^6 values")
-def _():
-    x, p = series(10**6), variable_periods(10**6)
-    r = np.empty_like(x)
-    return {"ma_v": with_ctx(lambda: qa.ma_v(r, x, p)), "np.copyto": lambda: np.copyto(r, x)}
-
-
-@case("ma_v periods 1..99, 10^7 values")
-def _():
-    x, p = series(N), variable_periods(N)
-    r = np.empty_like(x)
-    return {"ma_v": with_ctx(lambda: qa.ma_v(r, x, p)), "np.copyto": lambda: np.copyto(r, x)}
-
-
-@case("lwma_v periods 1..99, 10^6 values")
-def _():
-    x, p = series(10**6), variable_periods(10**6)
-    r = np.empty_like(x)
-    return {"lwma_v": with_ctx(lambda: qa.lwma_v(r, x, p)), "np.copyto": lambda: np.copyto(r, x)}
-
-
-@case("lwma_v periods 1..99, 10^7 values")
-def _():
-    x, p = series(N), variable_periods(N)
-    r = np.empty_like(x)
-    return {"lwma_v": with_ctx(lambda: qa.lwma_v(r, x, p)), "np.copyto": lambda: np.copyto(r, x)}
+for name in ("ma_v", "lwma_v"):
+    for n, label in ((10**6, "10^6"), (N, "10^7")):
+        @case(f"{name} periods 1..99, {label} values")
+        def _(name=name, n=n):
+            x, p = series(n), variable_periods(n)
+            r = np.empty_like(x)
+            fn = getattr(qa, name)
+            return {name: with_ctx(lambda: fn(r, x, p)), "np.copyto": lambda: np.copyto(r, x)}
 
 
 def random_values():
