@@ -178,3 +178,34 @@ def test_failed_calls_leak_no_references():
         algo.ma(r, x, 3)
     del args
     assert (sys.getrefcount(r), sys.getrefcount(x), sys.getrefcount(bad)) == before
+
+
+@pytest.mark.skipif("asan" in __import__("os").environ.get("LD_PRELOAD", ""),
+                    reason="the sanitizer reserves more address space than the limit allows")
+def test_allocation_failure_is_a_memory_error():
+    # A window as long as the group needs history the size of the group; with
+    # the address space capped, the allocation fails inside the library.
+    import subprocess
+    import sys
+    import textwrap
+
+    code = textwrap.dedent("""
+        import resource
+        import numpy as np
+        import quorbel.algo._algo as algo
+        n = 20_000_000
+        x, r, p = np.ones(n), np.zeros(n), np.full(n, n, np.uint64)
+        algo.ma_v(r[:10], x[:10], p[:10])
+        with open("/proc/self/status") as f:
+            size = next(int(line.split()[1]) * 1024 for line in f if line.startswith("VmSize"))
+        resource.setrlimit(resource.RLIMIT_AS, (size + 2**26, size + 2**26))
+        for fn in (algo.ma_v, algo.lwma_v):
+            try:
+                fn(r, x, p)
+            except MemoryError:
+                print(fn.__name__, "MemoryError")
+        print("alive")
+    """)
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.split("\n")[:3] == ["ma_v MemoryError", "lwma_v MemoryError", "alive"]
