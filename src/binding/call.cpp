@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <new>
+#include <optional>
 #include <variant>
 
 #include "algo/driver.hpp"
@@ -49,33 +50,29 @@ const char* contiguity_message(std::size_t a, bool plain) {
   return a == 0 ? "failed to get mutable slice" : "failed to get slice";
 }
 
-// What one attempt came to: the arguments did not fit (try the next), or the
-// call is over (returned None or raised).
-enum class Attempt { no_fit, done };
-
 class Frame {
  public:
   Frame(const Registered& f, PyObject** bound) : f_(f), p_(f.function->pattern) {
     for (std::size_t a = 0; a < p_.count; ++a) arrays_[a] = ArrayArg(bound[a]);
   }
 
-  // Single arrays of one element width.
-  Attempt attempt(Width width, const algo::Context& ctx, const Scalar* scalars, PyObject*& result) {
+  // Single arrays of one element width. Empty when the arguments do not fit
+  // (the next attempt follows); otherwise the call's result (null: raised).
+  std::optional<PyObject*> attempt(Width width, const algo::Context& ctx, const Scalar* scalars) {
     Borrows borrows;
     for (std::size_t a = 0; a < p_.count; ++a) {
-      if (arrays_[a].elem() != wanted(p_.arrays[a], width)) return Attempt::no_fit;
-      if (!borrows.take(arrays_[a], is_result(p_.arrays[a]), {f_.names[a].c_str(), -1}))
-        return finish(result, nullptr);
+      if (arrays_[a].elem() != wanted(p_.arrays[a], width)) return std::nullopt;
+      if (!borrows.take(arrays_[a], is_result(p_.arrays[a]), {f_.names[a].c_str(), -1})) return nullptr;
     }
     const bool plain = width == Width::w32 && p_.plain_contiguity;
     View views[kMaxArrays];
     for (std::size_t a = 0; a < p_.count; ++a) {
-      if (!arrays_[a].usable()) return finish(result, value_error(contiguity_message(a, plain)));
+      if (!arrays_[a].usable()) return value_error(contiguity_message(a, plain));
       views[a] = {arrays_[a].data(), arrays_[a].size()};
     }
     const Thunk thunk = width == Width::w64 ? f_.function->f64 : f_.function->f32;
-    if (algo::Status status = thunk(ctx, views, scalars)) return finish(result, raise_error(*status));
-    return finish(result, Py_NewRef(Py_None));
+    if (algo::Status status = thunk(ctx, views, scalars)) return raise_error(*status);
+    return Py_NewRef(Py_None);
   }
 
   bool all_lists() const {
@@ -87,11 +84,6 @@ class Frame {
   PyObject* batch(const algo::Context& ctx, const Scalar* scalars);
 
  private:
-  static Attempt finish(PyObject*& result, PyObject* value) {
-    result = value;
-    return Attempt::done;
-  }
-
   // One problem's failure, raised after all problems have run.
   using Failure = std::variant<std::monostate, const char*, algo::Error, std::exception_ptr>;
 
@@ -207,9 +199,9 @@ PyObject* call_frame(const Registered& f, PyObject* const* args, Py_ssize_t narg
   const algo::Context snapshot = ctx();
 
   Frame frame(f, bound);
-  PyObject* result = nullptr;
-  if (frame.attempt(Width::w64, snapshot, scalars, result) == Attempt::done) return result;
-  if (fn.pattern.f32 && frame.attempt(Width::w32, snapshot, scalars, result) == Attempt::done) return result;
+  if (auto result = frame.attempt(Width::w64, snapshot, scalars)) return *result;
+  if (fn.pattern.f32)
+    if (auto result = frame.attempt(Width::w32, snapshot, scalars)) return *result;
   if (fn.pattern.batch != Batch::none && frame.all_lists()) return frame.batch(snapshot, scalars);
   return value_error(fn.pattern.nothing_fits);
 }
