@@ -1,7 +1,7 @@
 #pragma once
 // Window extremes: the comparison that decides which of two values is the
-// better extreme, the monotonic queue, and the queue-free block engine for
-// positional windows.
+// better extreme, the monotonic queue (per-position windows), and the
+// queue-free block engine (fixed windows).
 
 #include <algorithm>
 #include <bit>
@@ -95,12 +95,13 @@ struct EmitBars {
   }
 };
 
-// The extreme of a positional window [i-p+1, i] without a queue. Positions
-// are cut into blocks of p from the walk's first position; a window is then a
+// The extreme of the last p entries [i-p+1, i] without a queue (entries are
+// positions, or the ranks of the non-NaN values in the NaN-skipping mode).
+// Entries are cut into blocks of p from the first one; a window is then a
 // suffix of the previous block and a prefix of the current one, whose extremes
-// are kept in a table and a running value. Each position costs a few
-// comparisons that compile to selects, whatever the data (a queue's evictions
-// mispredict on random data). Newer positions win ties, as in the queue.
+// are kept in a table and a running value. Each entry costs a few comparisons
+// that compile to selects, whatever the data (a queue's evictions mispredict
+// on random data). Newer entries win ties, as in the queue.
 template <class T, class Better, bool Positions, class Source = const T*>
 class BlockExtreme {
  public:
