@@ -14,8 +14,6 @@ struct Bool {
   std::uint8_t byte;
   explicit operator bool() const { return byte != 0; }
 };
-inline constexpr Bool kTrue{1};
-inline constexpr Bool kFalse{0};
 
 // A member that takes no room, where a template needs none.
 struct Nothing {};

@@ -29,8 +29,6 @@ namespace quorbel::algo {
 struct WindowRule {
   // Only complete windows produce output, whatever the flags say.
   bool full_only = false;
-  // NaN-skipping mode: the fewest values a window needs to produce output.
-  std::size_t min_count = 1;
 };
 
 // The left edge of the NaN-skipping window and the number of non-NaN values in
@@ -105,7 +103,7 @@ void walk_skip_nan(const Context& ctx, std::span<T> r, std::span<const T> x, std
     const bool present = !is_nan(x[i]);
     if (present) st.enter(i);
     edge.advance(i, p, [&](std::size_t j) { st.leave(j); });
-    const bool write = present && edge.count >= rule.min_count && (!need_full || edge.count == p) &&
+    const bool write = present && (!need_full || edge.count == p) &&
                        (!strict || edge.complete(i, p));
     r[i] = write ? st.value(i, edge.count) : kNaN<T>;
   }
